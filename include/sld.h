@@ -1,0 +1,240 @@
+/*
+ * sld.h - host access to the debug hubs of devices on a JTAG chain.
+ *
+ * A hub sits behind two device instructions of a JTAG device: with
+ * instruction 14 loaded, data scans reach the hub's virtual instruction
+ * register; with instruction 12 loaded, they reach the virtual data register
+ * of the node the hub has selected. Up to 255 nodes sit behind one hub.
+ *
+ * Every function that returns an SLD_ERROR returns one of the SLD_STATUS
+ * values below and nothing else. No function throws. All functions may be
+ * called from any thread; one library-wide mutex serialises the work.
+ *
+ * Allocation failure: when the library cannot allocate memory inside a call,
+ * the call returns SLD_NO_FREE_SLOT and leaves every id, list and lock as
+ * they were before the step that failed. A scan-log record that cannot be
+ * allocated is dropped; the scan itself is not affected.
+ *
+ * Threads and hub locks: a thread that holds a hub lock owns the library
+ * until it unlocks; every other thread's call (except sld_get_version and
+ * the four scan-log functions) waits. A thread must release every hub lock
+ * it takes before it ends: nothing releases it for a thread that is gone.
+ */
+#ifndef SLD_H
+#define SLD_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(SLD_BUILDING_LIBRARY) && defined(__GNUC__)
+#define SLD_API __attribute__((visibility("default")))
+#else
+#define SLD_API
+#endif
+
+/* An opened JTAG device of the JTAG client library (opaque). */
+struct SCX_OPEN;
+
+/* Status of every function that returns one. */
+typedef int SLD_ERROR;
+
+enum SLD_STATUS {
+    SLD_OK = 0,                  /* success */
+    SLD_HARDWARE_NOT_FOUND = 1,  /* no JTAG hardware of that name or id */
+    SLD_DEVICE_NOT_FOUND = 2,    /* no such device on the chain, chain gone, or hub id unusable */
+    SLD_INVALID_HUB_ID = 3,      /* hub id outside 0..127 or not open */
+    SLD_UNSUPPORTED_HUB = 4,     /* the device's hub has a version this library does not support */
+    SLD_INVALID_NODE_ID = 5,     /* node id negative, above 511, not open, or its node is gone */
+    SLD_INVALID_NODE_INDEX = 6,  /* node index not below the hub's node count */
+    SLD_JTAG_ERROR = 7,          /* the JTAG client library failed in an unlisted way */
+    SLD_HUB_NOT_FOUND = 8,       /* the device does not answer as a valid hub */
+    SLD_NO_FREE_SLOT = 9,        /* all hub ids or node ids in use, or out of memory */
+    SLD_HUB_HAS_OPEN_NODES = 10, /* a hub id is closed while node ids of it are open */
+    SLD_SERVER_ERROR = 11,       /* the JTAG server failed */
+    SLD_STALE_ID = 12,           /* the id's hub or device was destroyed (hardware gone, chain changed) */
+    SLD_BROADCAST_ACTIVE = 50,   /* broadcast begun twice */
+    SLD_BROADCAST_INACTIVE = 51, /* broadcast ended without a begin */
+    SLD_NODE_ALREADY_QUEUED = 52, /* a second instruction for the same node in one broadcast */
+    SLD_ALREADY_LOCKED = 60,     /* the thread already holds the hub lock, or the device is locked */
+    SLD_NOT_LOCKED = 61,         /* the hub is not locked by this thread */
+    SLD_SERVER_ERROR_70 = 70,    /* the JTAG server reported error 46 */
+    SLD_NULL_ARGUMENT = 100      /* a required pointer argument is null */
+};
+
+/* Device instructions that lead to a hub. */
+#define SLD_IR_SELECT_VIR 14
+#define SLD_IR_SELECT_VDR 12
+#define SLD_IR_UNKNOWN 1023
+#define SLD_HUB_MANUFACTURER_ID 110
+
+/* One node behind a hub, decoded from its 32-bit node information word. */
+typedef struct SLD_NODE_INFO {
+    unsigned char instance_id;      /* word bits 0-7 */
+    unsigned char reserved;         /* padding, always 0 */
+    unsigned short manufacturer_id; /* word bits 8-18 */
+    unsigned char node_id;          /* word bits 19-26 */
+    unsigned char version;          /* word bits 27-31 */
+} SLD_NODE_INFO;
+
+/* Kinds of scan-log records. */
+enum SLD_LOG_KIND {
+    SLD_LOG_IR = 0, /* a device instruction scan: value is the instruction */
+    SLD_LOG_DR = 1  /* a data scan: value is its length in bits, data the bits written */
+};
+
+/* One scan-log record; the library owns the list, callers only read it. */
+typedef struct SLD_SCX_LOG_RECORD {
+    unsigned int kind;                /* SLD_LOG_IR or SLD_LOG_DR */
+    unsigned int value;               /* IR: instruction (14 or 12); DR: length in bits */
+    unsigned char *data;              /* DR: copy of the (length + 7) / 8 bytes written, or null */
+    struct SLD_SCX_LOG_RECORD *next;  /* following record, null in the last */
+} SLD_SCX_LOG_RECORD;
+
+/* Kinds of batch records; any other kind ends a batch. */
+enum SLD_BATCH_KIND {
+    SLD_BATCH_END = 0,
+    SLD_BATCH_IR = 1, /* virtual IR scan */
+    SLD_BATCH_DR = 2  /* virtual DR scan */
+};
+
+/*
+ * One record of a batch. Every field is one machine word (unsigned long),
+ * which holds a pointer on both 32-bit x86 and x86-64 Linux; pointers are
+ * stored cast to unsigned long. On 32-bit x86 the record is the 20-byte,
+ * five-word record; on x86-64 it is five 8-byte words (40 bytes).
+ *
+ *            SLD_BATCH_IR                     SLD_BATCH_DR
+ *   write    instruction value                const unsigned char* bits, or 0
+ *   read     unsigned long* capture, or 0     unsigned char* buffer, or 0
+ *   length   not read                         scan length in bits
+ *   delay    delay after the scan, 0 for none
+ */
+typedef struct SLD_BATCH_ACCESS {
+    unsigned long kind;
+    unsigned long write;
+    unsigned long read;
+    unsigned long length;
+    unsigned long delay;
+} SLD_BATCH_ACCESS;
+
+/* The records' sizes on the 32-bit platform are part of the interface. */
+#if defined(__i386__)
+typedef char sld_node_info_is_6_bytes[sizeof(SLD_NODE_INFO) == 6 ? 1 : -1];
+typedef char sld_log_record_is_16_bytes[sizeof(SLD_SCX_LOG_RECORD) == 16 ? 1 : -1];
+typedef char sld_batch_access_is_20_bytes[sizeof(SLD_BATCH_ACCESS) == 20 ? 1 : -1];
+#endif
+
+/* ---- Version ---------------------------------------------------------- */
+
+/* Writes 1 and 1. 0, or 100 if either pointer is null (nothing written). */
+SLD_API SLD_ERROR sld_get_version(int *major, int *minor);
+
+/* ---- Scan log: every device instruction scan and data scan issued ------ */
+
+/* Starts recording scans; records already there stay. */
+SLD_API void sld_enable_scx_log(void);
+/* Stops recording; the records stay. */
+SLD_API void sld_disable_scx_log(void);
+/* Frees every record; the switch keeps its state. Waits for running scans. */
+SLD_API void sld_clear_scx_log(void);
+/* Stores the first record (null if empty); a null argument is ignored.
+ * Walk the list only while no other thread scans. */
+SLD_API void sld_get_scx_log_head(SLD_SCX_LOG_RECORD **head);
+
+/* ---- Hardware and devices ---------------------------------------------- */
+
+/* Rebuilds the hardware list; stores the count and the table of short
+ * names (valid until the next call). 0; 1 when there is no hardware; 100. */
+SLD_API SLD_ERROR sld_get_hardware(unsigned long *count, char ***names);
+/* Short name of the hardware with that persistent id (null if none).
+ * 0; 1 when none; a translated JTAG error when enumeration failed; 100. */
+SLD_API SLD_ERROR sld_get_hardware_name(unsigned long persistent_id, char **name);
+/* Persistent id of the hardware named by short or full name (0 if none).
+ * 0; 1 when none; 100. */
+SLD_API SLD_ERROR sld_get_hardware_persistent_id(const char *name, unsigned long *persistent_id);
+/* Rebuilds the hardware list. Always 0. */
+SLD_API SLD_ERROR sld_refresh_hardware(void);
+/* Reads the chain of the named hardware; stores the device count and the
+ * device strings "@N: name (0xIDCODE)". 0; 1 no such hardware; 2 no
+ * devices (count 0, table null); 100; a translated JTAG error. */
+SLD_API SLD_ERROR sld_get_device(const char *hardware_name, unsigned long *count, char ***devices);
+/* Reads the chain of the named hardware again. Always 0, or 100. */
+SLD_API SLD_ERROR sld_refresh_device(const char *hardware_name);
+
+/* ---- Hubs ----------------------------------------------------------------- */
+
+/* Opens the hub of a device; stores the hub id, -1 on failure, -3 for an
+ * unsupported hub. 0; 1; 2; 4; 8 not a hub; 9 all 128 hub ids in use; 100;
+ * a translated JTAG error. Opening an open hub again shares it. */
+SLD_API SLD_ERROR sld_hub_open(const char *hardware_name, const char *device_string, int *hub_id);
+/* Releases a hub id; the last one closes the device. 0; 3; 10 node ids open. */
+SLD_API SLD_ERROR sld_hub_close(int hub_id);
+/* Opens a raw JTAG handle on a device, owned by the caller. 0; 1 no device
+ * list made yet for that hardware; 2; 60 a hub is open on the device;
+ * 100; a translated JTAG error. */
+SLD_API SLD_ERROR sld_scx_device_open(const char *hardware_name, const char *device_string,
+                                      struct SCX_OPEN **handle);
+/* Stores the JTAG handle behind a hub id (owned by the hub). 0; 2 not a
+ * live hub id; 100. */
+SLD_API SLD_ERROR sld_hub_get_scx_open_id(int hub_id, struct SCX_OPEN **handle);
+/* Stores the hub's node count (0 on failure). 0; 3; 12; 100. */
+SLD_API SLD_ERROR sld_hub_get_number_of_nodes(int hub_id, unsigned char *count);
+/* Stores the node's record (zeroed on failure). 0; 3; 6; 12; 100. */
+SLD_API SLD_ERROR sld_hub_get_node_info(int hub_id, unsigned char node_index, SLD_NODE_INFO *info);
+/* Opens a node; stores its node id, -1 on failure. 0; 3; 6; 9; 12; 100. */
+SLD_API SLD_ERROR sld_node_open(int hub_id, unsigned char node_index, int *node_id);
+/* Releases a node id. 0; 5. */
+SLD_API SLD_ERROR sld_node_close(int node_id);
+
+/* ---- Hub locks: the device lock plus the library for this thread -------- */
+
+/* Locks the hub; the time-out is the JTAG library's. 0; 2 not a live hub
+ * id; 60 already held by this thread; a translated JTAG error. */
+SLD_API SLD_ERROR sld_hub_lock(int hub_id, unsigned long timeout);
+/* Releases the hub lock. 0; 2; 61 not held; a translated JTAG error (the
+ * lock is released all the same). */
+SLD_API SLD_ERROR sld_hub_unlock(int hub_id);
+/* As sld_hub_lock, through a node id. 0; 5; 12; 60; a translated error. */
+SLD_API SLD_ERROR sld_node_lock(int node_id, unsigned long timeout);
+/* As sld_node_lock, with the JTAG library's manual lock style. */
+SLD_API SLD_ERROR sld_node_lock_manual(int node_id, unsigned long timeout);
+/* As sld_hub_unlock, through a node id. 0; 5; 12; 61; a translated error. */
+SLD_API SLD_ERROR sld_node_unlock(int node_id);
+
+/* ---- Node access ------------------------------------------------------------ */
+
+/* Virtual IR scan: loads the instruction (masked to the node's width) and,
+ * when capture is not null, stores the captured instruction. Queued instead
+ * while the hub broadcasts. 0; 5; 12; 52 already queued; a translated error. */
+SLD_API SLD_ERROR sld_node_access_ir(int node_id, unsigned long instruction, unsigned long *capture,
+                                     unsigned long delay);
+/* Virtual DR scan of length bits through the node the hub has selected (the
+ * one of the last IR scan). write and read may be null; buffers hold
+ * (length + 7) / 8 bytes, bit j in bit j % 8 of byte j / 8. 0; 5; 12; error. */
+SLD_API SLD_ERROR sld_node_access_dr(int node_id, unsigned long length, const unsigned char *write,
+                                     unsigned char *read, unsigned long delay);
+/* Runs records until one whose kind is neither IR nor DR; stops at the
+ * first failure and returns it. 0; 5; 12; 52; 100; a translated error. */
+SLD_API SLD_ERROR sld_node_batch_access(int node_id, const SLD_BATCH_ACCESS *records);
+/* Run-test-idle on the node's device. 0; 5; 12; a translated error. */
+SLD_API SLD_ERROR sld_node_rti(int node_id, unsigned long count);
+/* Flushes queued JTAG work; needs the hub lock. 0; 5; 12; 61; error. */
+SLD_API SLD_ERROR sld_node_flush(int node_id);
+/* Delays the device; needs the hub lock. 0; 5; 12; 61; error. */
+SLD_API SLD_ERROR sld_node_delay(int node_id, unsigned long delay);
+
+/* ---- Broadcast ---------------------------------------------------------------- */
+
+/* Starts queuing node IR scans of the hub. 0; 3; 12; 50 already begun; 9. */
+SLD_API SLD_ERROR sld_hub_broadcast_begin(int hub_id);
+/* Sends hub instruction 1, the queued values in node order, hub
+ * instruction 2, under the hub lock, and releases the hub lock (also one
+ * the caller held). 0 (scan failures show only in the log); 3; 12; 51. */
+SLD_API SLD_ERROR sld_hub_broadcast_end(int hub_id);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* SLD_H */

@@ -1,0 +1,41 @@
+// The device list of one JTAG chain: device records, device strings and the
+// hub opened at each position.
+#ifndef SLD_HARDWARE_DEVICE_H
+#define SLD_HARDWARE_DEVICE_H
+
+#include "frame/manager.h"
+
+const unsigned long SLD_DEVICE_STRING_SIZE = 128;
+
+class ROZI_VUV_DEVICE {
+  public:
+    explicit ROZI_VUV_DEVICE(SCX_CHAIN *chain);
+    ~ROZI_VUV_DEVICE();
+    ROZI_VUV_DEVICE(const ROZI_VUV_DEVICE &) = delete;
+    ROZI_VUV_DEVICE &operator=(const ROZI_VUV_DEVICE &) = delete;
+
+    unsigned long get_device_count() const { return device_count; }
+    char **get_device_string_vec() { return device_strings; }
+    bool build_device_list(SCX_CHAIN *chain);
+    bool refresh() { return build_device_list(chain); }
+    unsigned long find_vec_index(const char *device_string);
+    ROZI_VUV_HUB *create_hub(const char *device_string);
+    SCX_OPEN *create_scx_open_id(const char *device_string);
+    void delete_hub(ROZI_VUV_HUB *hub);
+
+    unsigned long device_count;
+    char **device_strings;
+    SCX_DEVICE *device_records;
+    ROZI_VUV_HUB **hubs;
+    SCX_CHAIN *chain;
+    // Link in the list of device objects that a hardware entry replaced but
+    // keeps until the entry goes, so that hub ids opened through them work.
+    ROZI_VUV_DEVICE *retired_next;
+
+  private:
+    void wipe();
+    bool update_from_records(const SCX_DEVICE *records, unsigned long n);
+    void destroy_hub_at(unsigned long position);
+};
+
+#endif
