@@ -12,9 +12,13 @@ namespace {
 
 struct ThrMutex {
     pthread_mutex_t mutex;
-    pthread_t owner;
-    int depth; // levels the owner holds; written only by the owner
+    // The owning thread, 0 when free. Atomic so that any thread may compare
+    // it with itself; only the owner stores it.
+    std::atomic<unsigned long> owner;
+    int depth; // levels the owner holds; touched only by the owner
 };
+
+unsigned long self_id() { return static_cast<unsigned long>(pthread_self()); }
 
 // Levels held by this thread across all thr mutexes, for thr_debug_total_depth.
 thread_local int t_total_depth = 0;
@@ -34,6 +38,7 @@ unsigned long thr_mutex_create(void) {
     pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
     pthread_mutex_init(&m->mutex, &attr);
     pthread_mutexattr_destroy(&attr);
+    m->owner.store(0, std::memory_order_relaxed);
     m->depth = 0;
     return reinterpret_cast<unsigned long>(m);
 }
@@ -44,7 +49,7 @@ int thr_mutex_lock(unsigned long handle) {
         return -1;
     int rc = pthread_mutex_lock(&m->mutex);
     if (rc == 0) {
-        m->owner = pthread_self();
+        m->owner.store(self_id(), std::memory_order_relaxed);
         ++m->depth;
         ++t_total_depth;
     }
@@ -55,10 +60,11 @@ int thr_mutex_unlock(unsigned long handle) {
     ThrMutex *m = as_mutex(handle);
     if (m == nullptr)
         return -1;
-    // Only the owner may release a level; the depth is the owner's to read.
-    if (thr_debug_mutex_depth(handle) == 0)
+    // Only the owner may release a level.
+    if (m->owner.load(std::memory_order_relaxed) != self_id() || m->depth == 0)
         return -1;
-    --m->depth;
+    if (--m->depth == 0)
+        m->owner.store(0, std::memory_order_relaxed);
     --t_total_depth;
     return pthread_mutex_unlock(&m->mutex);
 }
@@ -108,13 +114,8 @@ int thr_debug_mutex_depth(unsigned long handle) {
     ThrMutex *m = as_mutex(handle);
     if (m == nullptr)
         return 0;
-    // A thread reads the depth only when it may own the mutex: trylock
-    // succeeds for the owner (recursive) or when the mutex is free.
-    if (pthread_mutex_trylock(&m->mutex) != 0)
-        return 0;
-    int depth = pthread_equal(m->owner, pthread_self()) ? m->depth : 0;
-    pthread_mutex_unlock(&m->mutex);
-    return depth;
+    // Only the owner ever sees its own id there, and only it writes depth.
+    return m->owner.load(std::memory_order_relaxed) == self_id() ? m->depth : 0;
 }
 
 int thr_debug_total_depth(void) { return t_total_depth; }

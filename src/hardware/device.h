@@ -36,6 +36,11 @@ class ROZI_VUV_DEVICE {
     void wipe();
     bool update_from_records(const SCX_DEVICE *records, unsigned long n);
     void destroy_hub_at(unsigned long position);
+    static char *store_device_string(unsigned long position, const SCX_DEVICE &record);
+    // Locks the chain and opens the device at position, rescanning and
+    // opening once more after answer 38. true: handle set, chain still
+    // locked. false: last error set, chain unlocked.
+    bool open_position(unsigned long position, const char *application, SCX_OPEN **handle);
 };
 
 #endif

@@ -46,6 +46,11 @@ class ROZI_VUV_HARDWARE {
 
   private:
     static void destroy_entry(ROZI_VUV_HARDWARE_INFO *entry);
+    bool match_records(const SCX_HARDWARE *records, unsigned long n);
+    static bool names_changed(const ROZI_VUV_HARDWARE_INFO *entry);
+    bool sweep();
+    // Drops replaced device objects that no longer hold a hub.
+    static void prune_retired_devices(ROZI_VUV_HARDWARE_INFO *entry);
 };
 
 #endif
