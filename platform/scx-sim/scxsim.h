@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "scx/scx.h"
+#include "scxsim_semantics.h"
 
 namespace scxsim {
 
@@ -44,39 +45,72 @@ bool remove_cable(unsigned long persistent_id);
 // Gives the cable a new chain handle, as a server does after a reconnect.
 bool renew_chain_handle(unsigned long persistent_id);
 SCX_CHAIN *chain_handle(unsigned long persistent_id); // null if none
+// The short name (word 2 of a hardware record, print_hardware_name with
+// long_name false); an empty string leaves the cable without one.
 bool set_cable_name(unsigned long persistent_id, const std::string &name);
+// The full name, which find_hardware looks for; empty: none.
+bool set_cable_full_name(unsigned long persistent_id, const std::string &full_name);
 bool set_cable_flags(unsigned long persistent_id, unsigned long flags);
-bool insert_device(unsigned long persistent_id, unsigned long position,
-                   const std::string &device_json, std::string *error = nullptr);
-bool replace_device(unsigned long persistent_id, unsigned long position,
-                    const std::string &device_json, std::string *error = nullptr);
+bool insert_device(unsigned long persistent_id, unsigned long position, const std::string &device_json,
+                   std::string *error = nullptr);
+bool replace_device(unsigned long persistent_id, unsigned long position, const std::string &device_json,
+                    std::string *error = nullptr);
 bool remove_device(unsigned long persistent_id, unsigned long position);
 bool set_idcode(unsigned long persistent_id, unsigned long position, unsigned long idcode);
 
 // ---- Fault injection and timing --------------------------------------------
 enum class Fn {
     any, // every scx_ function
-    get_hardware, find_hardware, print_hardware_name, lock_chain, unlock_chain,
-    scan_device_chain, read_device_chain, open_device, close_device, lock, unlock,
-    access_ir, access_dr, run_test_idle, delay, flush
+    get_hardware,
+    find_hardware,
+    print_hardware_name,
+    lock_chain,
+    unlock_chain,
+    scan_device_chain,
+    read_device_chain,
+    open_device,
+    close_device,
+    lock,
+    unlock,
+    access_ir,
+    access_dr,
+    run_test_idle,
+    delay,
+    flush
 };
 const char *fn_name(Fn fn); // "access_dr", ...
 
-// The k-th call (1 = the next one) of fn from now on answers code instead
-// of doing its work. Several faults may be armed at once.
+// The k-th call (1 = the next one; 0 counts as 1) of fn from now on
+// answers code instead of doing its work: outputs are not written, and a
+// code of 0 answers success without doing anything. Fn::any counts every
+// call. Several faults may be armed at once; each fires once, and when two
+// fire on one call the one armed first gives the answer. An armed k-th
+// call fault takes precedence over fail_every.
 void fail_call(Fn fn, unsigned long k, SCX_ERROR code);
-// Every call of fn answers code until cleared.
+// Every call of fn (every call at all for Fn::any) answers code until
+// cleared.
 void fail_every(Fn fn, SCX_ERROR code);
 void clear_faults();
-// Every call of fn takes at least this long (0 clears).
+// Every call of fn takes at least this long (0 clears); the wait comes
+// before the call takes the world mutex, so other calls go on meanwhile.
+// A delay set for Fn::any applies to every call; the larger one counts.
 void set_call_delay(Fn fn, unsigned long microseconds);
-// Number of scx_ calls made since the last reset_call_count().
+// Number of scx_ calls made since the last reset_call_count() (or reset()),
+// faulted ones included.
 unsigned long call_count(Fn fn = Fn::any);
 void reset_call_count();
+// Caps every lock wait (scx_lock, scx_lock_chain) at this many
+// milliseconds, "for ever" included, so that tests of time-outs run fast.
+// no_wait_limit, the state after reset(), lifts the cap.
+const unsigned long no_wait_limit = ~0UL;
+void set_lock_wait_limit(unsigned long milliseconds);
 
 // ---- Foreign client ---------------------------------------------------------
 // Holds a chain lock or a device lock as another JTAG client would, so the
 // library's locks wait and time out. Device positions count from 0.
+// Locking fails (false) when the cable or position does not exist or
+// anyone holds the lock; it never waits. Unlocking fails when the foreign
+// client does not hold that lock. The locks go with reset() and load.
 bool foreign_lock_chain(unsigned long persistent_id);
 bool foreign_unlock_chain(unsigned long persistent_id);
 bool foreign_lock_device(unsigned long persistent_id, unsigned long position);
@@ -85,12 +119,13 @@ bool foreign_unlock_device(unsigned long persistent_id, unsigned long position);
 // ---- Call trace ------------------------------------------------------------
 struct Call {
     Fn fn;
-    unsigned long cable;        // persistent id of the cable concerned, 0 if none
+    unsigned long cable;             // persistent id of the cable concerned, 0 if none
     std::vector<unsigned long> args; // numeric arguments, as in text below
-    std::string text_arg;       // find_hardware's name, open_device's application
-    std::vector<uint8_t> written; // access_dr: copy of the bits written
-    std::vector<uint8_t> read;    // access_dr: copy of the bits read back
+    std::string text_arg;            // find_hardware's name, open_device's application
+    std::vector<uint8_t> written;    // access_dr: copy of the bits written
+    std::vector<uint8_t> read;       // access_dr: copy of the bits read back
     SCX_ERROR result;
+    bool text_arg_null = false; // the name or application pointer was null (shown as 0)
     // Canonical form, handles left out, pointers shown as 0 (null) or 1:
     //   get_hardware(count_in,records,timeout)=r
     //   find_hardware("full name",timeout)=r
@@ -113,6 +148,7 @@ std::vector<Call> trace();
 std::vector<std::string> trace_text(); // trace(), each as text()
 // Only the calls of one function, or on one cable.
 std::vector<std::string> trace_text(Fn fn);
+std::vector<std::string> trace_text_of_cable(unsigned long persistent_id);
 
 // ---- Node models -------------------------------------------------------------
 // Every node has a virtual instruction register of the hub's width m and a
@@ -142,21 +178,19 @@ std::vector<std::string> trace_text(Fn fn);
 //   captures its content, update stores the bits written
 
 // What the device side of a node sees. Bits in scan-buffer order.
-bool memory_peek(unsigned long cable, unsigned long position, unsigned node,
-                 unsigned long address, uint64_t *word);
-bool memory_poke(unsigned long cable, unsigned long position, unsigned node,
-                 unsigned long address, uint64_t word);
+bool memory_peek(unsigned long cable, unsigned long position, unsigned node, unsigned long address,
+                 uint64_t *word);
+bool memory_poke(unsigned long cable, unsigned long position, unsigned node, unsigned long address,
+                 uint64_t word);
 // Bytes the device sends to the host (queued in the device-to-host FIFO).
 bool stream_send(unsigned long cable, unsigned long position, unsigned node,
                  const std::vector<uint8_t> &bytes);
 // Bytes the host has sent, taken from the host-to-device FIFO.
 std::vector<uint8_t> stream_receive(unsigned long cable, unsigned long position, unsigned node);
-bool probe_set(unsigned long cable, unsigned long position, unsigned node,
-               const std::vector<uint8_t> &bits);
+bool probe_set(unsigned long cable, unsigned long position, unsigned node, const std::vector<uint8_t> &bits);
 std::vector<uint8_t> source_get(unsigned long cable, unsigned long position, unsigned node);
 // The node's current virtual instruction (what the last update loaded).
-bool node_instruction(unsigned long cable, unsigned long position, unsigned node,
-                      unsigned long *instruction);
+bool node_instruction(unsigned long cable, unsigned long position, unsigned node, unsigned long *instruction);
 
 // ---- Looking inside --------------------------------------------------------
 // Number of device handles open on the cable (all cables when 0).
