@@ -59,6 +59,7 @@ run ops sld_ops_bench
 run ops_lean_thr sld_ops_bench_lean_thr
 run scaling sld_scaling_bench
 run threads sld_thread_bench
+run threads_lean_thr sld_thread_bench_lean_thr
 if [ -x build/bench/bench/sld_sim_bench ]; then
   run sim sld_sim_bench
 fi

@@ -35,7 +35,14 @@ ROZI_VUV_HARDWARE_INFO *ROZI_VUV_HARDWARE::find_hardware_info(const char *name) 
 
 ROZI_VUV_DEVICE *ROZI_VUV_HARDWARE::find_device(const char *name) {
     ROZI_VUV_HARDWARE_INFO *entry = find_hardware_info(name);
-    return entry != nullptr ? entry->device : nullptr;
+    if (entry == nullptr || entry->device == nullptr)
+        return nullptr;
+    // A device object left on a chain that an earlier lookup found replaced
+    // would read a dead chain for ever: it counts as none, so that callers
+    // make a fresh one on the entry's current chain.
+    if (entry->device->chain != entry->chain)
+        return nullptr;
+    return entry->device;
 }
 
 unsigned long ROZI_VUV_HARDWARE::find_persistent_id(const char *name) {

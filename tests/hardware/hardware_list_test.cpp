@@ -254,6 +254,24 @@ TEST_F(HardwareList, DeviceQueryOnANewChainGetsAFreshDeviceListInTheSameCall) {
     EXPECT_EQ(scxsim::open_handle_count(), 0u);
 }
 
+TEST_F(HardwareList, NewChainNoticedByAnotherLookupStillGetsAFreshDeviceList) {
+    int hub = open_hub(CABLE1, FPGA_A);
+    ASSERT_GE(hub, 0);
+    ASSERT_TRUE(scxsim::renew_chain_handle(1));
+    unsigned long id = 0;
+    EXPECT_EQ(sld_get_hardware_persistent_id(CABLE1, &id), SLD_HARDWARE_NOT_FOUND);
+    // The entry now has the new chain; its device list must follow it.
+    SLD_ERROR status = -1;
+    EXPECT_EQ(device_strings(CABLE1, &status), (std::vector<std::string>{FPGA_A, CPLD, FPGA_OLD}));
+    EXPECT_EQ(status, SLD_OK);
+    SCX_OPEN *handle = nullptr;
+    EXPECT_EQ(sld_scx_device_open(CABLE1, CPLD, &handle), SLD_OK);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(scx_close_device(handle), SCX_NO_ERROR);
+    EXPECT_EQ(node_count(hub), 4);
+    EXPECT_EQ(sld_hub_close(hub), SLD_OK);
+}
+
 TEST_F(HardwareList, MoreThanATableOfHardwareReportsOnlyTheNamesInTheTable) {
     std::string board = R"({"cables": [)";
     const unsigned long cables = 1030;

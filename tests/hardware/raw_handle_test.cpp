@@ -128,24 +128,33 @@ TEST_F(RawHandle, FailuresLeaveNoHandle) {
 }
 
 TEST_F(RawHandle, LookupsDoNotRaceHardwareRebuilds) {
-    std::atomic<int> opened{0};
+    // One thread makes the second hardware vanish and come back, the other
+    // opens raw handles on it: every lookup sees a whole list.
     std::thread rebuilder([] {
-        for (int i = 0; i < 40; ++i)
+        for (int i = 0; i < 40; ++i) {
+            scxsim::set_cable_flags(2, (i % 2) != 0 ? 0x1 : 0);
             sld_refresh_hardware();
+            read_chain(CABLE2);
+        }
     });
+    std::atomic<int> unexpected{0};
     std::thread opener([&] {
         for (int i = 0; i < 40; ++i) {
             SCX_OPEN *handle = nullptr;
-            if (sld_scx_device_open(CABLE1_FULL, CPLD, &handle) == SLD_OK) {
-                ++opened;
+            SLD_ERROR status = sld_scx_device_open(CABLE2_FULL, FPGA_B, &handle);
+            if (status == SLD_OK)
                 scx_close_device(handle);
-            }
+            else if (status != SLD_HARDWARE_NOT_FOUND && status != SLD_DEVICE_NOT_FOUND)
+                ++unexpected;
         }
     });
     rebuilder.join();
     opener.join();
-    EXPECT_EQ(opened.load(), 40);
+    EXPECT_EQ(unexpected.load(), 0);
     EXPECT_EQ(scxsim::open_handle_count(), 0u);
+    SCX_OPEN *handle = nullptr;
+    ASSERT_EQ(sld_scx_device_open(CABLE2, FPGA_B, &handle), SLD_OK);
+    EXPECT_EQ(scx_close_device(handle), SCX_NO_ERROR);
 }
 
 } // namespace

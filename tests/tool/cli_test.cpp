@@ -87,15 +87,16 @@ TEST(ToolList, OtherBoardsShowMissingNamesAndEmptyChains) {
         {"persistent_id": 9, "name": "nameless", "devices": []}]})");
     ProcessResult result = sldtool({"--board", board.path(), "list"});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, "cable plain (full name \"plain [7]\", persistent id 7)\n"
-                          "`-- @1: unknown device (0x1234567F)\n"
-                          "    `-- no hub: SLD_HUB_NOT_FOUND, the device does not answer as a valid hub\n"
-                          "cable empty (full name \"empty chain\", persistent id 8)\n"
-                          "`-- no devices: SLD_DEVICE_NOT_FOUND, no such device on the chain, the chain has gone, "
-                          "or the hub id is not usable\n"
-                          "cable nameless (no full name, persistent id unknown)\n"
-                          "`-- devices not read: SLD_HARDWARE_NOT_FOUND, no JTAG hardware of that name or persistent "
-                          "id\n");
+    EXPECT_EQ(result.out,
+              "cable plain (full name \"plain [7]\", persistent id 7)\n"
+              "`-- @1: unknown device (0x1234567F)\n"
+              "    `-- no hub: SLD_HUB_NOT_FOUND, the device does not answer as a valid hub\n"
+              "cable empty (full name \"empty chain\", persistent id 8)\n"
+              "`-- no devices: SLD_DEVICE_NOT_FOUND, no such device on the chain, the chain has gone, "
+              "or the hub id is not usable\n"
+              "cable nameless (no full name, persistent id unknown)\n"
+              "`-- devices not read: SLD_HARDWARE_NOT_FOUND, no JTAG hardware of that name or persistent "
+              "id\n");
     TempFile nothing(R"({"cables": []})");
     result = sldtool({"list", "--board", nothing.path()});
     EXPECT_EQ(result.exit_code, 0);
@@ -210,6 +211,11 @@ TEST(ToolErrors, FilesThatCannotBeUsedExitWithFour) {
     ProcessResult board = sldtool({"--board", "/nonexistent/board.json", "list"});
     EXPECT_EQ(board.exit_code, 4);
     EXPECT_TRUE(contains(board.err, "cannot read board file")) << board.err;
+    // A board the simulator refuses leaves no cables; the tool says where to look.
+    TempFile broken("{\"cables\": [");
+    ProcessResult refused = sldtool({"--board", broken.path()});
+    EXPECT_EQ(refused.out, "no JTAG hardware found\n");
+    EXPECT_TRUE(contains(refused.err, "gave no cables")) << refused.err;
     ProcessResult vcd = sldtool({"--vcd", "/nonexistent/dir/out.vcd", "list"});
     EXPECT_EQ(vcd.exit_code, 4);
     EXPECT_EQ(vcd.out, "");
@@ -272,7 +278,9 @@ TEST(ToolLog, VcdFileParsesAndHoldsEveryDataScan) {
             scans += folded == std::string::npos ? 1 : std::stoul(line.substr(folded + 3));
         }
     }
-    EXPECT_GT(scans, 100u);
+    // Discovery of the four devices: 1 + 8 * (1 + nodes) data scans each, 8
+    // nibbles only where the hub word is refused.
+    EXPECT_EQ(scans, (1u + 8u * 5u) + (1u + 8u) + (1u + 8u) + (1u + 8u * 3u));
     EXPECT_EQ(pulses, scans);
 }
 

@@ -114,6 +114,9 @@ inline bool read_vcd(std::istream &in, VcdFile *file, std::string *error) {
     for (; i < tokens.size(); ++i) {
         const std::string &t = tokens[i];
         if (t == "$dumpvars" || t == "$end") {
+            if (!have_time) {
+                return fail(t + " before the first time");
+            }
             continue;
         }
         if (t[0] == '#') {

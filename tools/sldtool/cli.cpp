@@ -59,15 +59,19 @@ std::string version_text() {
 
 void add_target_options(CLI::App *command, Arguments &args) {
     command->add_option("-c,--cable", args.scan.target.cable, "the cable: short or full hardware name")
-        ->required();
+        ->required()
+        ->type_name("NAME");
     command
         ->add_option("-d,--device", args.scan.target.device,
                      "the device: its device string, or @N for position N")
-        ->required();
+        ->required()
+        ->type_name("DEVICE");
     command->add_option("-n,--node", args.scan.target.node, "the node index within the device's hub")
-        ->required();
+        ->required()
+        ->type_name("INDEX");
     command->add_option("--timeout", args.timeout, "hub lock time-out in the JTAG library's units (ms)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("NUMBER");
 }
 
 unsigned long lock_timeout(const std::string &text) {
@@ -107,6 +111,10 @@ std::vector<BatchLine> read_batch(const std::string &path) {
 
 void run_list(const Arguments &args, ScanLog *log) {
     Inventory inventory = take_inventory(log);
+    if (inventory.cables.empty() && !args.board.empty()) {
+        std::cerr << "sldtool: note: the board file \"" << args.board
+                  << "\" gave no cables; a message from the JTAG library above may say why\n";
+    }
     if (args.json) {
         write_json(std::cout, inventory);
     } else {
@@ -150,9 +158,10 @@ int run(int argc, char **argv) {
     app.footer(EXIT_CODES);
     app.require_subcommand(0, 1);
     app.fallthrough();
-    app.add_option("--board", args.board, "simulated board file to use (sets SCX_SIM_BOARD)");
+    app.add_option("--board", args.board, "simulated board file to use (sets SCX_SIM_BOARD)")
+        ->type_name("FILE");
     app.add_flag("--log", args.log, "print the scan log afterwards, decoded");
-    app.add_option("--vcd", args.vcd, "write the scan log as a VCD waveform to this file");
+    app.add_option("--vcd", args.vcd, "write the scan log as a VCD waveform to this file")->type_name("FILE");
 
     CLI::App *list =
         app.add_subcommand("list", "tree of cables, devices, hubs and nodes (the default command)");
@@ -162,25 +171,31 @@ int run(int argc, char **argv) {
     CLI::App *ir = app.add_subcommand("ir", "one virtual IR scan; prints the captured instruction");
     add_target_options(ir, args);
     ir->add_flag("--lock", args.scan.lock, "hold the hub lock around the scan");
-    ir->add_option("value", args.value, "instruction value (decimal, 0x hex or 0b binary)")->required();
+    ir->add_option("value", args.value, "instruction value (decimal, 0x hex or 0b binary)")
+        ->required()
+        ->type_name("NUMBER");
     ir->footer(EXIT_CODES);
 
     CLI::App *dr = app.add_subcommand("dr", "one virtual DR scan; prints the captured bits in hex");
     add_target_options(dr, args);
     dr->add_flag("--lock", args.scan.lock, "hold the hub lock around the scans");
     dr->add_option(
-        "--ir", args.ir_first,
-        "first load this instruction into the node; without it the scan goes to what the hub selected "
-        "last, which after opening is the hub itself");
-    dr->add_option("length", args.value, "scan length in bits")->required();
+          "--ir", args.ir_first,
+          "first load this instruction into the node; without it the scan goes to what the hub selected "
+          "last, which after opening is the hub itself")
+        ->type_name("NUMBER");
+    dr->add_option("length", args.value, "scan length in bits")->required()->type_name("NUMBER");
     dr->add_option("data", args.data,
-                   "bits to write as one hex number, bit 0 shifted first; none: write nothing");
+                   "bits to write as one hex number, bit 0 shifted first; none: write nothing")
+        ->type_name("HEX");
     dr->footer(EXIT_CODES);
 
     CLI::App *batch =
         app.add_subcommand("batch", "ir/dr/rti/delay lines from a file, run under one hub lock");
     add_target_options(batch, args);
-    batch->add_option("file", args.batch, "batch file; - or none: standard input")->capture_default_str();
+    batch->add_option("file", args.batch, "batch file; - or none: standard input")
+        ->capture_default_str()
+        ->type_name("FILE");
     batch->footer(
         std::string("Lines: ir VALUE [delay N] | dr LENGTH [HEX] [delay N] | rti COUNT | delay AMOUNT\n"
                     "'#' starts a comment.\n") +

@@ -52,10 +52,7 @@ class Dump {
             return;
         }
         last = value;
-        if (!stamped_) {
-            out_ << "#" << time_ << "\n";
-            stamped_ = true;
-        }
+        stamp();
         if (signal.width == 1) {
             out_ << value << signal.id << "\n";
         } else {
@@ -64,6 +61,13 @@ class Dump {
     }
     void set(const Signal &signal, uint64_t value) {
         set(signal, signal.width == 1 ? std::string(value ? "1" : "0") : binary(value));
+    }
+    // Writes the current time unless already written.
+    void stamp() {
+        if (!stamped_) {
+            out_ << "#" << time_ << "\n";
+            stamped_ = true;
+        }
     }
     void advance() {
         ++time_;
@@ -91,6 +95,7 @@ void write_header(std::ostream &out) {
 }
 
 void write_initial_values(std::ostream &out, Dump &dump) {
+    dump.stamp();
     out << "$dumpvars\n";
     dump.set(TCK, uint64_t(0));
     dump.set(TDI, "x");
