@@ -74,7 +74,7 @@ TEST_F(AccessThreadsTest, LockedSequencesSeeOnlyTheirOwnData) {
     std::vector<std::thread> lockers;
     for (int t = 0; t < 4; ++t)
         lockers.emplace_back([&, t] {
-            for (unsigned i = 0; i < 600; ++i) {
+            for (unsigned i = 0; i < 400; ++i) {
                 int id = shift[(t + i) % kCables];
                 if (sld_node_lock(id, 6000) != SLD_OK) {
                     ++failures;

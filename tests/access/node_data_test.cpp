@@ -43,30 +43,6 @@ TEST_F(NodeDataTest, MemoryWrittenWithAutoIncrementReadsBack) {
     EXPECT_EQ(0xCAFEF00Dul, bytes_word(first, 4));
 }
 
-TEST_F(NodeDataTest, VersionZeroHubMemory) {
-    int hub0 = open_hub(kCable2, kHubV0);
-    int id = open_node(hub0, kV0MemoryNode);
-    unsigned char address[1] = {63};
-    std::vector<unsigned char> value = word_bytes(0xBEEF, 2);
-    unsigned char back[2] = {0, 0};
-    SLD_BATCH_ACCESS batch[] = {batch_ir(kAddress, nullptr),
-                                batch_dr(6, address, nullptr),
-                                batch_ir(kWrite, nullptr),
-                                batch_dr(16, value.data(), nullptr),
-                                batch_ir(kAddress, nullptr),
-                                batch_dr(6, address, nullptr),
-                                batch_ir(kRead, nullptr),
-                                batch_dr(16, nullptr, back),
-                                batch_end()};
-    EXPECT_EQ(SLD_OK, sld_node_batch_access(id, batch));
-    EXPECT_EQ(0xBEEFul, bytes_word(back, 2));
-    uint64_t word = 0;
-    ASSERT_TRUE(scxsim::memory_peek(2, 0, kV0MemoryNode, 63, &word));
-    EXPECT_EQ(0xBEEFu, word);
-    EXPECT_EQ(SLD_OK, sld_node_close(id));
-    EXPECT_EQ(SLD_OK, sld_hub_close(hub0));
-}
-
 TEST_F(NodeDataTest, StreamCarriesBytesBothWays) {
     int id = node[kStreamNode];
     ASSERT_TRUE(scxsim::stream_send(1, 0, kStreamNode, {'h', 'i'}));
