@@ -51,6 +51,7 @@ compile() {
     objects+=("$obj")
     if [ ! -e "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find src platform tests/fuzz tests/reliability include \
           -newer "$obj" -name '*.h' -print -quit)" ]; then
+      rm -f "$obj"
       "$cxx" "${base[@]}" "${flags[@]}" -c "$src" -o "$obj" &
       pids+=($!)
       if [ ${#pids[@]} -ge 2 ]; then wait "${pids[0]}"; pids=("${pids[@]:1}"); fi

@@ -3,7 +3,8 @@
 
 usage: plot_bench.py RESULTS_DIR [--png FILE] [--markdown FILE]
 
-Reads ops.json, ops_lean_thr.json, scaling.json, threads.json and threads_lean_thr.json (Google Benchmark JSON, as
+Reads ops.json, ops_lean_thr.json, scaling.json, threads.json,
+threads_lean_thr.json and sim.json (Google Benchmark JSON, as
 scripts/bench.sh writes them) from RESULTS_DIR and prints the tables: cost
 per operation with its ratio to one bare client call of the same kind and
 the library's own time beyond the client calls it makes; client calls per
@@ -164,6 +165,14 @@ def lean_section(ops, lean, lines):
         lines.append("### The same operations with a lean thr_ library (bench/lean_thr)\n")
         lines.append(table(["operation", "ns with platform/thr", "ns with lean thr_", "thr_ difference ns"],
                            rows))
+        lines.append("")
+
+
+def sim_section(sim, lines):
+    rows = [[name, fmt(ns(e))] for name, e in sim.items() if "_BigO" not in name and "_RMS" not in name]
+    if rows:
+        lines.append("### The simulated JTAG world alone (sld_sim_bench)\n")
+        lines.append(table(["benchmark", "ns per call"], rows))
         lines.append("")
 
 
@@ -403,6 +412,7 @@ def main():
     scal = load(os.path.join(args.results, "scaling.json"))
     thr = load(os.path.join(args.results, "threads.json"))
     thr_lean = load(os.path.join(args.results, "threads_lean_thr.json"))
+    sim = load(os.path.join(args.results, "sim.json"))
     if not (ops or scal or thr):
         sys.exit(f"no results in {args.results}")
 
@@ -417,6 +427,8 @@ def main():
         threads_section(thr, lines)
     if thr_lean:
         threads_section(thr_lean, lines, "The same with the lean thr_ library")
+    if sim:
+        sim_section(sim, lines)
     if ops:
         targets_section(ops, targets, lines)
     text = "\n".join(lines)

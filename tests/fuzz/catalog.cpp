@@ -31,7 +31,8 @@ void read_board(Catalog *catalog) {
     catalog->names.push_back("no such cable");
     catalog->names.push_back(std::string(300, 'x'));
     catalog->new_cable_names = {"Renamed-A", "Renamed-B", catalog->names[0], ""};
-    catalog->idcodes = {0x020A10DD, 0x0A1B2C3D, 0x12345093, 0x02B150DD, 0x0BADC0DE, 0, 0xFFFFFFFF, 0x10000001};
+    catalog->idcodes = {0x020A10DD, 0x0A1B2C3D, 0x12345093, 0x02B150DD,
+                        0x0BADC0DE, 0,          0xFFFFFFFF, 0x10000001};
 }
 
 void ask_library(Catalog *catalog) {
@@ -78,8 +79,8 @@ void ask_library(Catalog *catalog) {
         catalog->devices.push_back(lower(first));
         catalog->devices.push_back(first + " ");
     }
-    for (const std::string &junk : {std::string(""), std::string("@1:"), std::string("@99: none (0x00000000)"),
-                                    std::string(400, '@')})
+    for (const std::string &junk :
+         {std::string(""), std::string("@1:"), std::string("@99: none (0x00000000)"), std::string(400, '@')})
         catalog->devices.push_back(junk);
 }
 

@@ -13,7 +13,6 @@
 namespace {
 
 const size_t MAX_OPS = 96;
-const size_t MAX_SEEN_DEVICES = 32;
 
 } // namespace
 
@@ -155,7 +154,8 @@ void Driver::finish() {
     for (int id = 0; id < Model::NODE_IDS; ++id)
         expect(Api::node_close, sld_node_close(id), SLD_INVALID_NODE_ID);
     if (!close_may_have_failed_ && scxsim::open_handle_count() != 0)
-        mismatch(std::to_string(scxsim::open_handle_count()) + " device handles left open after every id closed");
+        mismatch(std::to_string(scxsim::open_handle_count()) +
+                 " device handles left open after every id closed");
     reset_world();
 }
 
@@ -203,7 +203,8 @@ unsigned long Driver::pick_length() {
         return in_.u16();
     if (b <= 250)
         return 8UL * in_.u16();
-    static const unsigned long HUGE_LENGTHS[] = {1UL << 20, 8UL << 20, (8UL << 20) - 1, (1UL << 22) + 3, 65537};
+    static const unsigned long HUGE_LENGTHS[] = {1UL << 20, 8UL << 20, (8UL << 20) - 1, (1UL << 22) + 3,
+                                                 65537};
     return HUGE_LENGTHS[b - 251];
 }
 

@@ -15,6 +15,9 @@
 #include "model.h"
 #include "scxsim.h"
 
+// Device strings the driver remembers from the lists it was given.
+const size_t MAX_SEEN_DEVICES = 32;
+
 class Driver {
   public:
     explicit Driver(const Catalog &catalog) : catalog_(catalog), in_(nullptr, 0) {}
@@ -32,6 +35,11 @@ class Driver {
     void probe_hubs(bool may_destroy);
     bool clean() const { return !dirty_; }
     bool out_of_memory() const { return allocation_failed_now_; }
+    // Whether JTAG traffic on the hub must succeed: nothing changed the
+    // board, no fault fired, and no other hub object on its device is held.
+    bool predictable(const ModelHub *hub) const {
+        return clean() && !out_of_memory() && !model_.device_held_elsewhere(hub, hub->device);
+    }
     [[noreturn]] void mismatch(const std::string &what);
     void expect(Api fn, SLD_ERROR got, SLD_ERROR want);
     void documented(Api fn, SLD_ERROR got);
@@ -96,7 +104,7 @@ class Driver {
     std::vector<std::string> history_;
     long allocation_fails_at_ = -1;
     bool allocation_failed_now_ = false;
-    bool dirty_ = false;             // a fault fired, or the board changed
+    bool dirty_ = false; // a fault fired, or the board changed
     bool close_may_have_failed_ = false;
     bool log_must_be_empty_ = true;
     bool log_enabled_ = false;

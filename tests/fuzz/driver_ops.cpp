@@ -11,11 +11,13 @@ template <class T> T *marker() {
     return reinterpret_cast<T *>(&cell);
 }
 
-const char *text_or_null(const std::string *text) { return text == nullptr ? nullptr : text->c_str(); }
+const char *text_or_null(const std::string *text) {
+    return text == nullptr ? nullptr : text->c_str();
+}
 
 bool same_info(const SLD_NODE_INFO &a, const SLD_NODE_INFO &b) {
-    return a.instance_id == b.instance_id && a.manufacturer_id == b.manufacturer_id && a.node_id == b.node_id &&
-           a.version == b.version;
+    return a.instance_id == b.instance_id && a.manufacturer_id == b.manufacturer_id &&
+           a.node_id == b.node_id && a.version == b.version;
 }
 
 bool all_zero(const SLD_NODE_INFO &info) {
@@ -32,29 +34,64 @@ void Driver::run_op(Op op) {
     begin_op(op);
     bool may_destroy = false;
     switch (op) {
-    case Op::get_version: get_version(); break;
-    case Op::scan_log: scan_log(); break;
-    case Op::get_hardware: get_hardware(); may_destroy = true; break;
-    case Op::get_hardware_name: get_hardware_name(); may_destroy = true; break;
-    case Op::get_persistent_id: get_persistent_id(); may_destroy = true; break;
-    case Op::refresh_hardware:
-        expect(Api::refresh_hardware, sld_refresh_hardware(), SLD_OK);
+    case Op::get_version:
+        get_version();
+        break;
+    case Op::scan_log:
+        scan_log();
+        break;
+    case Op::get_hardware:
+        get_hardware();
         may_destroy = true;
         break;
-    case Op::get_device: get_device(); may_destroy = true; break;
-    case Op::refresh_device: refresh_device(); may_destroy = true; break;
+    case Op::get_hardware_name:
+        get_hardware_name();
+        may_destroy = true;
+        break;
+    case Op::get_persistent_id:
+        get_persistent_id();
+        may_destroy = true;
+        break;
+    case Op::refresh_hardware: {
+        SLD_ERROR got = sld_refresh_hardware();
+        observe();
+        // Out of memory is the one failure a refresh reports.
+        expect(Api::refresh_hardware, got, got == SLD_NO_FREE_SLOT && out_of_memory() ? got : SLD_OK);
+        may_destroy = true;
+        break;
+    }
+    case Op::get_device:
+        get_device();
+        may_destroy = true;
+        break;
+    case Op::refresh_device:
+        refresh_device();
+        may_destroy = true;
+        break;
     case Op::hub_open: {
         const std::string *name = pick_name();
         const std::string *device = pick_device();
         hub_open(name, device, in_.u8() % 32 == 31);
         break;
     }
-    case Op::hub_close: hub_close(); break;
-    case Op::scx_device_open: scx_device_open(); break;
-    case Op::raw_close: raw_close(); break;
-    case Op::get_scx_open_id: get_scx_open_id(); break;
-    case Op::number_of_nodes: number_of_nodes(); break;
-    case Op::node_info: node_info(); break;
+    case Op::hub_close:
+        hub_close();
+        break;
+    case Op::scx_device_open:
+        scx_device_open();
+        break;
+    case Op::raw_close:
+        raw_close();
+        break;
+    case Op::get_scx_open_id:
+        get_scx_open_id();
+        break;
+    case Op::number_of_nodes:
+        number_of_nodes();
+        break;
+    case Op::node_info:
+        node_info();
+        break;
     case Op::node_open: {
         int hub_id = pick_hub_id();
         unsigned char index = in_.u8();
@@ -64,24 +101,59 @@ void Driver::run_op(Op op) {
         node_open(hub_id, index, in_.u8() % 32 == 31);
         break;
     }
-    case Op::node_close: node_close(); break;
-    case Op::hub_lock: hub_lock(); break;
-    case Op::hub_unlock: hub_unlock(); break;
-    case Op::node_lock: node_lock(); break;
-    case Op::node_unlock: node_unlock(); break;
-    case Op::access_ir: access_ir(); break;
-    case Op::access_dr: access_dr(); break;
-    case Op::batch: batch(); break;
-    case Op::rti: rti(); break;
-    case Op::flush: flush_or_delay(false); break;
-    case Op::delay: flush_or_delay(true); break;
-    case Op::broadcast_begin: broadcast_begin(); break;
-    case Op::broadcast_end: broadcast_end(); break;
-    case Op::hot_plug: hot_plug(); break;
-    case Op::fault: fault(); break;
-    case Op::open_many_hubs: open_many_hubs(); break;
-    case Op::open_many_nodes: open_many_nodes(); break;
-    case Op::count: break;
+    case Op::node_close:
+        node_close();
+        break;
+    case Op::hub_lock:
+        hub_lock();
+        break;
+    case Op::hub_unlock:
+        hub_unlock();
+        break;
+    case Op::node_lock:
+        node_lock();
+        break;
+    case Op::node_unlock:
+        node_unlock();
+        break;
+    case Op::access_ir:
+        access_ir();
+        break;
+    case Op::access_dr:
+        access_dr();
+        break;
+    case Op::batch:
+        batch();
+        break;
+    case Op::rti:
+        rti();
+        break;
+    case Op::flush:
+        flush_or_delay(false);
+        break;
+    case Op::delay:
+        flush_or_delay(true);
+        break;
+    case Op::broadcast_begin:
+        broadcast_begin();
+        break;
+    case Op::broadcast_end:
+        broadcast_end();
+        break;
+    case Op::hot_plug:
+        hot_plug();
+        break;
+    case Op::fault:
+        fault();
+        break;
+    case Op::open_many_hubs:
+        open_many_hubs();
+        break;
+    case Op::open_many_nodes:
+        open_many_nodes();
+        break;
+    case Op::count:
+        break;
     }
     end_op(may_destroy);
 }
@@ -232,7 +304,8 @@ void Driver::get_device() {
     uint8_t nulls = in_.u8() & 3;
     unsigned long count = 777;
     char **table = marker<char *>();
-    SLD_ERROR got = sld_get_device(text_or_null(name), nulls & 1 ? nullptr : &count, nulls & 2 ? nullptr : &table);
+    SLD_ERROR got =
+        sld_get_device(text_or_null(name), nulls & 1 ? nullptr : &count, nulls & 2 ? nullptr : &table);
     if (name == nullptr || nulls != 0) {
         expect(Api::get_device, got, SLD_NULL_ARGUMENT);
         return;
@@ -248,7 +321,7 @@ void Driver::get_device() {
             bool seen = false;
             for (const std::string &d : seen_devices_)
                 seen = seen || d == table[i];
-            if (!seen && seen_devices_.size() < 32)
+            if (!seen && seen_devices_.size() < MAX_SEEN_DEVICES)
                 seen_devices_.push_back(table[i]);
         }
     } else if (got == SLD_DEVICE_NOT_FOUND && (count != 0 || table != nullptr) &&
@@ -268,7 +341,11 @@ void Driver::get_device() {
 void Driver::refresh_device() {
     const std::string *name = pick_name();
     SLD_ERROR got = sld_refresh_device(text_or_null(name));
-    expect(Api::refresh_device, got, name == nullptr ? SLD_NULL_ARGUMENT : SLD_OK);
+    observe();
+    if (name == nullptr)
+        expect(Api::refresh_device, got, SLD_NULL_ARGUMENT);
+    else
+        expect(Api::refresh_device, got, got == SLD_NO_FREE_SLOT && out_of_memory() ? got : SLD_OK);
 }
 
 void Driver::hub_open(const std::string *name, const std::string *device, bool null_id) {
@@ -283,10 +360,15 @@ void Driver::hub_open(const std::string *name, const std::string *device, bool n
     observe();
     documented(Api::hub_open, got);
     const int want_id = model_.lowest_free_hub_id();
-    if (clean() && !out_of_memory()) {
+    auto cable = catalog_.persistent_ids.find(*name);
+    const std::string key =
+        (cable == catalog_.persistent_ids.end() ? std::string("?") : std::to_string(cable->second)) + "|" +
+        *device;
+    if (clean() && !out_of_memory() && !model_.device_held_elsewhere(nullptr, key)) {
         auto known = catalog_.opens.find({*name, *device});
         if (known != catalog_.opens.end())
-            expect(Api::hub_open, got, known->second == SLD_OK && want_id < 0 ? SLD_NO_FREE_SLOT : known->second);
+            expect(Api::hub_open, got,
+                   known->second == SLD_OK && want_id < 0 ? SLD_NO_FREE_SLOT : known->second);
     }
     if (got != SLD_OK) {
         if (id != (got == SLD_UNSUPPORTED_HUB ? -3 : -1))
@@ -309,10 +391,11 @@ void Driver::hub_open(const std::string *name, const std::string *device, bool n
         model_.take_hub_id(id, shared);
         return;
     }
-    ModelHub hub{handle, count, {}, true, false, false, true, std::vector<bool>(count, false)};
+    ModelHub hub{handle, key, count, {}, true, false, false, true, std::vector<bool>(count, false)};
     for (unsigned index = 0; index < count; ++index) {
         SLD_NODE_INFO info;
-        expect(Api::hub_get_node_info, sld_hub_get_node_info(id, static_cast<unsigned char>(index), &info), SLD_OK);
+        expect(Api::hub_get_node_info, sld_hub_get_node_info(id, static_cast<unsigned char>(index), &info),
+               SLD_OK);
         hub.info.push_back(info);
     }
     model_.take_hub_id(id, model_.add_hub(hub));
@@ -336,7 +419,8 @@ void Driver::scx_device_open() {
     const std::string *device = pick_device();
     bool null_out = in_.u8() % 16 == 15;
     SCX_OPEN *handle = marker<SCX_OPEN>();
-    SLD_ERROR got = sld_scx_device_open(text_or_null(name), text_or_null(device), null_out ? nullptr : &handle);
+    SLD_ERROR got =
+        sld_scx_device_open(text_or_null(name), text_or_null(device), null_out ? nullptr : &handle);
     if (name == nullptr || device == nullptr || null_out) {
         expect(Api::scx_device_open, got, SLD_NULL_ARGUMENT);
         return;
@@ -439,7 +523,8 @@ void Driver::node_open(int hub_id, unsigned char index, bool null_id) {
         want = SLD_NO_FREE_SLOT;
     expect(Api::node_open, got, want);
     if (id != want_id)
-        mismatch("sld_node_open wrote node id " + std::to_string(id) + ", expected " + std::to_string(want_id));
+        mismatch("sld_node_open wrote node id " + std::to_string(id) + ", expected " +
+                 std::to_string(want_id));
     if (want == SLD_OK)
         model_.take_node_id(id, hub_id, index);
 }
@@ -464,7 +549,7 @@ void Driver::lock(Api fn, SLD_ERROR refusal, ModelHub *hub, SLD_ERROR got) {
         return;
     }
     documented(fn, got);
-    if (clean() && !out_of_memory())
+    if (predictable(hub))
         expect(fn, got, SLD_OK);
     hub->held = got == SLD_OK;
 }
@@ -539,7 +624,7 @@ void Driver::access_ir() {
         return;
     }
     documented(Api::node_access_ir, got);
-    if (clean() && !out_of_memory())
+    if (predictable(&hub))
         expect(Api::node_access_ir, got, SLD_OK);
 }
 
@@ -559,7 +644,7 @@ void Driver::access_dr() {
         return;
     }
     documented(Api::node_access_dr, got);
-    if (clean() && !out_of_memory())
+    if (predictable(target.hub))
         expect(Api::node_access_dr, got, SLD_OK);
 }
 
@@ -631,7 +716,7 @@ void Driver::batch() {
             hub.queued[target.index] = true;
         return;
     }
-    if (clean() && !out_of_memory())
+    if (predictable(&hub))
         expect(Api::node_batch_access, got, predicted);
     if ((got == SLD_OK || got == SLD_NODE_ALREADY_QUEUED) && got != predicted)
         mismatch("a batch returned " + std::to_string(got) + " where its queue gives " +
@@ -655,7 +740,7 @@ void Driver::rti() {
         return;
     }
     documented(Api::node_rti, got);
-    if (clean() && !out_of_memory())
+    if (predictable(target.hub))
         expect(Api::node_rti, got, SLD_OK);
 }
 

@@ -7,7 +7,8 @@
 
 namespace {
 
-const SCX_ERROR FAULT_CODES[] = {0, 1, 2, 33, 34, 35, 36, 37, 38, 39, 46, 47, 81, 86, 87, 88, 89, 1000, 0xFFFFFFFFUL};
+const SCX_ERROR FAULT_CODES[] = {0,  1,  2,  33, 34, 35, 36, 37,   38,          39,
+                                 46, 47, 81, 86, 87, 88, 89, 1000, 0xFFFFFFFFUL};
 const unsigned long FLAGS[] = {0, 1, 4, 5, 2, 8};
 const unsigned FN_COUNT = static_cast<unsigned>(scxsim::Fn::flush) + 1;
 

@@ -9,7 +9,7 @@
 
 enum class Op : uint8_t {
     get_version,
-    scan_log,        // sub: enable, disable, clear, walk
+    scan_log, // sub: enable, disable, clear, walk
     get_hardware,
     get_hardware_name,
     get_persistent_id,

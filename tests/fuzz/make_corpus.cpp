@@ -11,14 +11,14 @@
 namespace {
 
 // Argument bytes, by what the driver's pick functions make of them.
-const uint8_t CABLE_1 = 0;  // hardware name: first cable, short name
-const uint8_t CABLE_2 = 4;  // the second cable's short name
-const uint8_t HUB_DEVICE = 0; // device string: the first cable's first device
-const uint8_t PLAIN_DEVICE = 1; // its second device, without a hub
+const uint8_t CABLE_1 = 0;        // hardware name: first cable, short name
+const uint8_t CABLE_2 = 4;        // the second cable's short name
+const uint8_t HUB_DEVICE = 0;     // device string: the first cable's first device
+const uint8_t PLAIN_DEVICE = 1;   // its second device, without a hub
 const uint8_t OLD_HUB_DEVICE = 2; // its third, with an unsupported hub
-const uint8_t KNOWN = 0;   // hub or node id: the first one the model knows
-const uint8_t SECOND = 1;  // the second one
-const uint8_t NO = 0;      // a flag byte that passes every pointer
+const uint8_t KNOWN = 0;          // hub or node id: the first one the model knows
+const uint8_t SECOND = 1;         // the second one
+const uint8_t NO = 0;             // a flag byte that passes every pointer
 
 class Seed {
   public:
@@ -34,7 +34,9 @@ class Seed {
     Seed &ir(uint8_t node, uint8_t value, bool capture) {
         return op(Op::access_ir, {node, value, 0, 0, 0, static_cast<uint8_t>(capture ? 1 : 0), 0});
     }
-    Seed &dr(uint8_t node, uint8_t length, uint8_t buffers) { return op(Op::access_dr, {node, length, buffers, 0}); }
+    Seed &dr(uint8_t node, uint8_t length, uint8_t buffers) {
+        return op(Op::access_dr, {node, length, buffers, 0});
+    }
     const std::vector<uint8_t> &bytes() const { return bytes_; }
 
   private:
@@ -79,7 +81,9 @@ int main(int argc, char **argv) {
     Seed shared;
     shared.open_hub().open_hub(1).open_node(SECOND, 3).op(Op::hub_lock, {KNOWN, 0});
     shared.op(Op::node_lock, {KNOWN, 1, 0}).op(Op::hub_unlock, {SECOND}).op(Op::hub_unlock, {KNOWN});
-    shared.op(Op::get_scx_open_id, {SECOND, 0}).op(Op::node_info, {KNOWN, 2, 0}).op(Op::node_info, {KNOWN, 4, 0});
+    shared.op(Op::get_scx_open_id, {SECOND, 0})
+        .op(Op::node_info, {KNOWN, 2, 0})
+        .op(Op::node_info, {KNOWN, 4, 0});
     shared.op(Op::hub_close, {SECOND}).op(Op::number_of_nodes, {KNOWN, 0});
     seeds.emplace_back("shared_hub", shared);
 
@@ -97,12 +101,17 @@ int main(int argc, char **argv) {
     unplug.op(Op::hot_plug, {static_cast<uint8_t>(HotPlug::remove_cable), 0, 0, 0});
     unplug.ir(KNOWN, 1, true).op(Op::refresh_hardware).ir(KNOWN, 1, true).op(Op::node_unlock, {KNOWN});
     unplug.op(Op::hot_plug, {static_cast<uint8_t>(HotPlug::add_cable), 0, 0, 0}).op(Op::get_hardware, {0});
-    unplug.open_hub().op(Op::node_close, {KNOWN}).op(Op::hub_close, {KNOWN}).open_node(KNOWN, 0).dr(KNOWN, 16, 3);
+    unplug.open_hub()
+        .op(Op::node_close, {KNOWN})
+        .op(Op::hub_close, {KNOWN})
+        .open_node(KNOWN, 0)
+        .dr(KNOWN, 16, 3);
     seeds.emplace_back("unplug", unplug);
 
     Seed chain;
     chain.op(Op::get_device, {CABLE_1, 0}).open_hub().open_node(KNOWN, 0);
-    chain.op(Op::hot_plug, {static_cast<uint8_t>(HotPlug::set_idcode), 0, 0, 4}).op(Op::get_device, {CABLE_1, 0});
+    chain.op(Op::hot_plug, {static_cast<uint8_t>(HotPlug::set_idcode), 0, 0, 4})
+        .op(Op::get_device, {CABLE_1, 0});
     chain.dr(KNOWN, 8, 2).op(Op::hot_plug, {static_cast<uint8_t>(HotPlug::insert_device), 0, 1, 1});
     chain.op(Op::refresh_device, {CABLE_1}).op(Op::hub_open, {CABLE_1, 30, NO}).op(Op::node_close, {KNOWN});
     seeds.emplace_back("chain_change", chain);
@@ -116,8 +125,10 @@ int main(int argc, char **argv) {
 
     Seed faults;
     faults.op(Op::fault, {static_cast<uint8_t>(FaultKind::fail_call), 0, 6, 15}).open_hub();
-    faults.op(Op::fault, {static_cast<uint8_t>(FaultKind::fail_allocation), 0, 3, 0}).op(Op::get_hardware, {0});
-    faults.open_hub().open_node(KNOWN, 0).op(Op::fault, {static_cast<uint8_t>(FaultKind::fail_call), 11, 1, 3});
+    faults.op(Op::fault, {static_cast<uint8_t>(FaultKind::fail_allocation), 0, 3, 0})
+        .op(Op::get_hardware, {0});
+    faults.open_hub().open_node(KNOWN, 0).op(Op::fault,
+                                             {static_cast<uint8_t>(FaultKind::fail_call), 11, 1, 3});
     faults.op(Op::node_lock, {KNOWN, 0, 0}).ir(KNOWN, 1, true).op(Op::node_unlock, {KNOWN});
     faults.op(Op::fault, {static_cast<uint8_t>(FaultKind::fail_every), 13, 0, 7}).dr(KNOWN, 8, 3);
     faults.op(Op::fault, {static_cast<uint8_t>(FaultKind::clear), 0, 0, 0}).dr(KNOWN, 8, 3);
@@ -138,14 +149,19 @@ int main(int argc, char **argv) {
     foreign.open_hub().open_node(KNOWN, 0);
     foreign.op(Op::hot_plug, {static_cast<uint8_t>(HotPlug::foreign_lock_device), 0, 0, 0});
     foreign.op(Op::hub_lock, {KNOWN, 129}).ir(KNOWN, 1, false).op(Op::broadcast_begin, {KNOWN});
-    foreign.op(Op::broadcast_end, {KNOWN}).op(Op::hot_plug, {static_cast<uint8_t>(HotPlug::foreign_lock_chain), 0, 0, 0});
+    foreign.op(Op::broadcast_end, {KNOWN})
+        .op(Op::hot_plug, {static_cast<uint8_t>(HotPlug::foreign_lock_chain), 0, 0, 0});
     foreign.op(Op::get_device, {CABLE_1, 0}).op(Op::hub_open, {CABLE_2, 3, NO});
     seeds.emplace_back("foreign_locks", foreign);
 
     Seed junk;
     junk.op(Op::hub_open, {15, 0, NO}).op(Op::hub_open, {11, 15, NO}).op(Op::hub_close, {200});
-    junk.op(Op::node_lock, {201, 1, 0}).op(Op::batch, {31, 200, 0}).op(Op::access_ir, {203, 1, 2, 3, 4, 1, 0});
-    junk.op(Op::get_scx_open_id, {200, 15}).op(Op::node_info, {200, 0, 15}).op(Op::scx_device_open, {0, 0, 15});
+    junk.op(Op::node_lock, {201, 1, 0})
+        .op(Op::batch, {31, 200, 0})
+        .op(Op::access_ir, {203, 1, 2, 3, 4, 1, 0});
+    junk.op(Op::get_scx_open_id, {200, 15})
+        .op(Op::node_info, {200, 0, 15})
+        .op(Op::scx_device_open, {0, 0, 15});
     seeds.emplace_back("bad_arguments", junk);
 
     for (const auto &seed : seeds) {

@@ -59,7 +59,7 @@ SLD_ERROR Model::hub_refusal(int hub_id) const {
 }
 
 ModelHub *Model::live_hub(int hub_id) {
-    return hub_refusal(hub_id) == SLD_OK ? &hubs[static_cast<size_t>(slots[hub_id].hub)] : nullptr;
+    return hub_refusal(hub_id) == SLD_OK ? &hubs[static_cast<std::size_t>(slots[hub_id].hub)] : nullptr;
 }
 
 NodeTarget Model::node(int node_id) {
@@ -72,10 +72,17 @@ NodeTarget Model::node(int node_id) {
 }
 
 int Model::alive_hub_with(SCX_OPEN *handle) const {
-    for (size_t i = 0; i < hubs.size(); ++i)
+    for (std::size_t i = 0; i < hubs.size(); ++i)
         if (hubs[i].alive && hubs[i].handle == handle)
             return static_cast<int>(i);
     return -1;
+}
+
+bool Model::device_held_elsewhere(const ModelHub *hub, const std::string &device) const {
+    for (const ModelHub &other : hubs)
+        if (&other != hub && other.alive && other.held && other.device == device)
+            return true;
+    return false;
 }
 
 int Model::add_hub(const ModelHub &hub) {
@@ -83,7 +90,9 @@ int Model::add_hub(const ModelHub &hub) {
     return static_cast<int>(hubs.size()) - 1;
 }
 
-void Model::take_hub_id(int hub_id, int hub) { slots[hub_id] = ModelHubSlot{true, true, hub}; }
+void Model::take_hub_id(int hub_id, int hub) {
+    slots[hub_id] = ModelHubSlot{true, true, hub};
+}
 
 void Model::release_hub_id(int hub_id) {
     slots[hub_id] = ModelHubSlot{false, false, -1};
@@ -94,16 +103,20 @@ void Model::take_node_id(int node_id, int hub_id, unsigned char index) {
     nodes[node_id] = ModelNodeSlot{hub_id, index};
 }
 
-void Model::release_node_id(int node_id) { nodes[node_id].hub_id = -1; }
+void Model::release_node_id(int node_id) {
+    nodes[node_id].hub_id = -1;
+}
 
-void Model::mark_stale(int hub_id) { slots[hub_id].live = false; }
+void Model::mark_stale(int hub_id) {
+    slots[hub_id].live = false;
+}
 
 void Model::settle() {
     for (ModelHub &hub : hubs)
         hub.alive = false;
     for (const ModelHubSlot &slot : slots)
         if (slot.in_use && slot.live)
-            hubs[static_cast<size_t>(slot.hub)].alive = true;
+            hubs[static_cast<std::size_t>(slot.hub)].alive = true;
     for (ModelHub &hub : hubs) {
         if (hub.alive)
             continue;

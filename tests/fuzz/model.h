@@ -4,13 +4,16 @@
 #ifndef SLD_TESTS_FUZZ_MODEL_H
 #define SLD_TESTS_FUZZ_MODEL_H
 
+#include <cstddef>
+#include <string>
 #include <vector>
 
 #include "scx/scx.h"
 #include "sld.h"
 
 struct ModelHub {
-    SCX_OPEN *handle; // the hub's device handle, its identity while alive
+    SCX_OPEN *handle;   // the hub's device handle, its identity while alive
+    std::string device; // cable and device string it was opened by
     unsigned node_count;
     std::vector<SLD_NODE_INFO> info;
     bool alive;
@@ -60,6 +63,10 @@ class Model {
     // As the node lookup of the node functions: 5 or 12, or the hub.
     NodeTarget node(int node_id);
 
+    // Whether the thread holds the lock of another alive hub object on the
+    // same device: the device lock of that object's handle then keeps every
+    // other handle of the device out.
+    bool device_held_elsewhere(const ModelHub *hub, const std::string &device) const;
     // The index of the alive hub object with that handle, or -1.
     int alive_hub_with(SCX_OPEN *handle) const;
     int add_hub(const ModelHub &hub);

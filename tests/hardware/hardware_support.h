@@ -1,5 +1,5 @@
-// Names of the default simulated board and small helpers shared by the
-// hardware, device-chain and hub-opening tests.
+// The default simulated board's names and helpers shared by the hardware,
+// device-chain and hub-opening tests.
 #ifndef SLD_TESTS_HARDWARE_SUPPORT_H
 #define SLD_TESTS_HARDWARE_SUPPORT_H
 
@@ -11,6 +11,8 @@
 
 namespace hw_test {
 
+using Calls = std::vector<std::string>;
+
 const char CABLE1[] = "SimCable-1";
 const char CABLE1_FULL[] = "SimCable-1 [sim:1]";
 const char CABLE2[] = "SimCable-2";
@@ -19,43 +21,40 @@ const char FPGA_A[] = "@1: SIM-FPGA-A (0x020A10DD)";
 const char CPLD[] = "@2: SIM-CPLD (0x0A1B2C3D)";
 const char FPGA_OLD[] = "@3: SIM-FPGA-OLD (0x12345093)";
 const char FPGA_B[] = "@1: SIM-FPGA-B (0x02B150DD)";
+const char HUB_OPEN[] = "open_device(0,5,\"SLD HUB CLIENT\")=0";
 
-// The calls of the trace without the hub discovery that follows an open.
-inline std::vector<std::string> chain_calls() {
-    std::vector<std::string> out;
+// The chain and open calls of the trace, without lookups and discovery.
+inline Calls chain_calls() {
+    Calls out;
     for (const scxsim::Call &call : scxsim::trace()) {
-        switch (call.fn) {
-        case scxsim::Fn::lock_chain:
-        case scxsim::Fn::unlock_chain:
-        case scxsim::Fn::scan_device_chain:
-        case scxsim::Fn::read_device_chain:
-        case scxsim::Fn::open_device:
-        case scxsim::Fn::close_device:
+        if (call.fn == scxsim::Fn::lock_chain || call.fn == scxsim::Fn::unlock_chain ||
+            call.fn == scxsim::Fn::scan_device_chain || call.fn == scxsim::Fn::read_device_chain ||
+            call.fn == scxsim::Fn::open_device || call.fn == scxsim::Fn::close_device)
             out.push_back(call.text());
-            break;
-        default:
-            break;
-        }
     }
     return out;
 }
 
-// The calls of one chain read as the library issues them for n devices.
-inline std::vector<std::string> chain_read(unsigned long n) {
+// One good chain read of n devices.
+inline Calls chain_read(unsigned long n) {
     return {"lock_chain(6000)=0", "scan_device_chain()=0", "read_device_chain(0,0,1)=47",
             "read_device_chain(" + std::to_string(n) + ",1,1)=0", "unlock_chain()=0"};
 }
 
-// An injected unlock failure leaves the chain held by this process, as
-// the failed call never ran; let it go so later steps can lock it.
+inline Calls concat(Calls a, const Calls &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// An injected unlock failure never ran the unlock, so the chain stays held
+// by this process; let it go so later steps can lock it.
 inline void release_chain(unsigned long persistent_id) {
-    SCX_CHAIN *chain = scxsim::chain_handle(persistent_id);
-    if (chain != nullptr)
+    if (SCX_CHAIN *chain = scxsim::chain_handle(persistent_id))
         scx_unlock_chain(chain);
 }
 
-// Reads the chain of a hardware so that a test starts from a known list,
-// then forgets the calls it made.
+// Reads a hardware's chain so a test starts from a known list, then forgets
+// the calls.
 inline void read_chain(const char *hardware) {
     sld_refresh_device(hardware);
     scxsim::clear_trace();
@@ -69,6 +68,7 @@ inline int open_hub(const char *hardware, const char *device, SLD_ERROR *status 
     return id;
 }
 
+// The hub's node count, or minus the status when the id is not live.
 inline int node_count(int hub_id) {
     unsigned char count = 0;
     SLD_ERROR s = sld_hub_get_number_of_nodes(hub_id, &count);

@@ -22,10 +22,12 @@ Lines discovery_scans(unsigned nodes) {
 }
 
 std::string hub_board(unsigned ir_width, unsigned manufacturer, unsigned node_count, unsigned version) {
-    return "{\"cables\":[{\"persistent_id\":1,\"name\":\"SimCable-1\",\"devices\":[{\"idcode\":\"0x020A10DD\","
+    return "{\"cables\":[{\"persistent_id\":1,\"name\":\"SimCable-1\",\"devices\":[{\"idcode\":"
+           "\"0x020A10DD\","
            "\"ir_length\":10,\"hub\":{\"ir_width\":" +
            std::to_string(ir_width) + ",\"manufacturer\":" + std::to_string(manufacturer) +
-           ",\"node_count\":" + std::to_string(node_count) + ",\"version\":" + std::to_string(version) + "}}]}]}";
+           ",\"node_count\":" + std::to_string(node_count) + ",\"version\":" + std::to_string(version) +
+           "}}]}]}";
 }
 
 class DiscoveryTest : public SimTest {
@@ -123,9 +125,9 @@ TEST_F(DiscoveryTest, FailureAtEachStep) {
         {Fn::access_ir, 1, 81, SLD_SERVER_ERROR, 1, false, false, false},
         {Fn::access_dr, 1, 37, SLD_DEVICE_NOT_FOUND, 2, false, false, false},
         {Fn::access_ir, 2, 46, SLD_SERVER_ERROR_70, 3, false, false, false},
-        {Fn::access_dr, 4, 88, SLD_SERVER_ERROR, 6, true, false, false},  // third hub nibble
-        {Fn::access_dr, 10, 87, SLD_STALE_ID, 12, true, true, false},     // node 0, first nibble
-        {Fn::access_dr, 41, 99, SLD_JTAG_ERROR, 43, true, true, false},   // node 3, last nibble
+        {Fn::access_dr, 4, 88, SLD_SERVER_ERROR, 6, true, false, false}, // third hub nibble
+        {Fn::access_dr, 10, 87, SLD_STALE_ID, 12, true, true, false},    // node 0, first nibble
+        {Fn::access_dr, 41, 99, SLD_JTAG_ERROR, 43, true, true, false},  // node 3, last nibble
         {Fn::unlock, 1, 35, SLD_NOT_LOCKED, 43, false, true, true},
     };
     const Lines all_scans = discovery_scans(4);
@@ -180,20 +182,20 @@ TEST_F(DiscoveryTest, ValidityRuleForHubWords) {
         unsigned char address_width;
     };
     const Row rows[] = {
-        {0x00106E05, true, true, 0x1F, 2},        // m = 5, 2 nodes, version 0
-        {0x08086E03, false, true, 0x7, 0},        // version 1 needs m > 3
-        {0x08086E04, true, true, 0xF, 1},         //
-        {0x00086E03, true, true, 0x7, 1},         // version 0 needs m > 2
-        {0x00086E02, false, true, 0x3, 0},        //
-        {0x10186E08, false, false, 0xFF, 0},      // version 2
-        {0x00106408, false, true, 0xFF, 0},       // manufacturer 100
-        {0x38106408, false, true, 0xFF, 0},       // manufacturer 100, version 7
-        {0x08006E08, false, true, 0xFF, 0},       // no nodes
-        {0x08086E20, true, true, 0xFFFFFFFF, 1},  // m = 32
-        {0x08086E28, true, true, 0xFFFFFFFF, 1},  // m = 40
-        {0x03F86E08, true, true, 0xFF, 7},        // 127 nodes
-        {0x04006E08, true, true, 0xFF, 8},        // 128 nodes
-        {0x07F86E08, true, true, 0xFF, 8},        // 255 nodes
+        {0x00106E05, true, true, 0x1F, 2},       // m = 5, 2 nodes, version 0
+        {0x08086E03, false, true, 0x7, 0},       // version 1 needs m > 3
+        {0x08086E04, true, true, 0xF, 1},        //
+        {0x00086E03, true, true, 0x7, 1},        // version 0 needs m > 2
+        {0x00086E02, false, true, 0x3, 0},       //
+        {0x10186E08, false, false, 0xFF, 0},     // version 2
+        {0x00106408, false, true, 0xFF, 0},      // manufacturer 100
+        {0x38106408, false, true, 0xFF, 0},      // manufacturer 100, version 7
+        {0x08006E08, false, true, 0xFF, 0},      // no nodes
+        {0x08086E20, true, true, 0xFFFFFFFF, 1}, // m = 32
+        {0x08086E28, true, true, 0xFFFFFFFF, 1}, // m = 40
+        {0x03F86E08, true, true, 0xFF, 7},       // 127 nodes
+        {0x04006E08, true, true, 0xFF, 8},       // 128 nodes
+        {0x07F86E08, true, true, 0xFF, 8},       // 255 nodes
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(testing::Message() << std::hex << "word 0x" << row.word);
@@ -279,8 +281,8 @@ TEST(DiscoveryWords, NibblesAndNodeWordDecoding) {
     EXPECT_EQ(0x7FF, info.manufacturer_id);
     EXPECT_EQ(0xFF, info.node_id);
     EXPECT_EQ(0x1F, info.version);
-    EXPECT_EQ(0xAB, info.reserved); // padding is not written
-    ROZI_VUV_HUB::decode_node_id(0x0A236E45UL, &info); // version 1, node id 0x44, mfr 110, instance 0x45
+    EXPECT_EQ(0xAB, info.reserved);                    // padding is not written
+    ROZI_VUV_HUB::decode_node_id(0x0A206E45UL, &info); // version 1, node id 0x44, mfr 110, instance 0x45
     EXPECT_EQ(0x45, info.instance_id);
     EXPECT_EQ(110, info.manufacturer_id);
     EXPECT_EQ(0x44, info.node_id);

@@ -21,9 +21,13 @@ struct WidthHub {
 
 typedef std::vector<uint8_t> Bytes;
 
-Bytes bytes_of(const unsigned char *scan, unsigned bits) { return Bytes(scan, scan + (bits + 7) / 8); }
+Bytes bytes_of(const unsigned char *scan, unsigned bits) {
+    return Bytes(scan, scan + (bits + 7) / 8);
+}
 
-bool scan_bit(const unsigned char *scan, unsigned j) { return (scan[j / 8] >> (j % 8)) & 1; }
+bool scan_bit(const unsigned char *scan, unsigned j) {
+    return (scan[j / 8] >> (j % 8)) & 1;
+}
 
 } // namespace
 

@@ -26,7 +26,8 @@ void check_failing_call(Session &faulted, const Session &baseline) {
     size_t i = static_cast<size_t>(index);
     Api fn = faulted.calls()[i];
     SLD_ERROR status = faulted.statuses()[i];
-    bool as_before = i < baseline.calls().size() && baseline.calls()[i] == fn && baseline.statuses()[i] == status;
+    bool as_before =
+        i < baseline.calls().size() && baseline.calls()[i] == fn && baseline.statuses()[i] == status;
     if (status != SLD_NO_FREE_SLOT && !as_before && !reports_no_failure(fn))
         faulted.violation(std::string(api_name(fn)) + " returned " + std::to_string(status) +
                           " when its allocation failed");
@@ -93,7 +94,9 @@ TEST_P(AllocationSweep, FailingAnyAllocationLeavesNothingBehind) {
     EXPECT_EQ(failed_runs, 0u);
 }
 
-std::string scenario_name(const ::testing::TestParamInfo<Scenario> &info) { return info.param.name; }
+std::string scenario_name(const ::testing::TestParamInfo<Scenario> &info) {
+    return info.param.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, AllocationSweep, ::testing::ValuesIn(all_scenarios()), scenario_name);
 

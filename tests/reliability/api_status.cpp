@@ -47,7 +47,9 @@ static_assert(sizeof API_STATUSES / sizeof API_STATUSES[0] == static_cast<unsign
 
 } // namespace
 
-const char *api_name(Api fn) { return API_STATUSES[static_cast<int>(fn)].name; }
+const char *api_name(Api fn) {
+    return API_STATUSES[static_cast<int>(fn)].name;
+}
 
 bool is_translated_status(SLD_ERROR status) {
     switch (status) {

@@ -97,7 +97,9 @@ TEST_P(ScxFaultSweep, FailingAnyCallLeavesNothingBehind) {
     EXPECT_EQ(failed_runs, 0u);
 }
 
-std::string scenario_name(const ::testing::TestParamInfo<Scenario> &info) { return info.param.name; }
+std::string scenario_name(const ::testing::TestParamInfo<Scenario> &info) {
+    return info.param.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, ScxFaultSweep, ::testing::ValuesIn(all_scenarios()), scenario_name);
 

@@ -113,8 +113,8 @@ void scan_until_stopped(const Target &target, unsigned index, Findings &findings
             unsigned char read[4] = {0, 0, 0, 0};
             SLD_BATCH_ACCESS batch[] = {
                 {SLD_BATCH_IR, 2, reinterpret_cast<unsigned long>(&capture), 0, 0},
-                {SLD_BATCH_DR, reinterpret_cast<unsigned long>(write), reinterpret_cast<unsigned long>(read), 32,
-                 0},
+                {SLD_BATCH_DR, reinterpret_cast<unsigned long>(write), reinterpret_cast<unsigned long>(read),
+                 32, 0},
                 {SLD_BATCH_END, 0, 0, 0, 0},
             };
             SLD_ERROR results[4];

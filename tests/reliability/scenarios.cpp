@@ -65,7 +65,8 @@ void scan_sequence(Session &s, const World &w, bool locked) {
     unsigned char batch_read[2] = {0, 0};
     SLD_BATCH_ACCESS batch[] = {
         {SLD_BATCH_IR, 3, reinterpret_cast<unsigned long>(&batch_capture), 0, 0},
-        {SLD_BATCH_DR, reinterpret_cast<unsigned long>(write), reinterpret_cast<unsigned long>(batch_read), 12, 1},
+        {SLD_BATCH_DR, reinterpret_cast<unsigned long>(write), reinterpret_cast<unsigned long>(batch_read),
+         12, 1},
         {SLD_BATCH_IR, 1, 0, 0, 0},
         {SLD_BATCH_DR, 0, 0, 9, 0},
         {SLD_BATCH_END, 0, 0, 0, 0},
@@ -88,9 +89,13 @@ void scan_sequence(Session &s, const World &w, bool locked) {
     }
 }
 
-void locked_sequence(Session &s, const World &w) { scan_sequence(s, w, true); }
+void locked_sequence(Session &s, const World &w) {
+    scan_sequence(s, w, true);
+}
 
-void unlocked_sequence(Session &s, const World &w) { scan_sequence(s, w, false); }
+void unlocked_sequence(Session &s, const World &w) {
+    scan_sequence(s, w, false);
+}
 
 void broadcast(Session &s, const World &w) {
     sld_enable_scx_log();

@@ -24,8 +24,8 @@ std::string describe(Api fn, SLD_ERROR status) {
 } // namespace
 
 Session::Session(std::string context)
-    : context_(std::move(context)), allocation_counter_(nullptr), allocation_fail_at_(-1), allocations_seen_(0),
-      allocation_failed_in_(-1) {}
+    : context_(std::move(context)), allocation_counter_(nullptr), allocation_fail_at_(-1),
+      allocations_seen_(0), allocation_failed_in_(-1) {}
 
 void Session::violation(const std::string &what) {
     if (violations_.size() < MAX_VIOLATIONS)
@@ -45,7 +45,8 @@ SLD_ERROR Session::note(Api fn, SLD_ERROR status) {
         violation(describe(fn, status) + ", which it never returns");
     if (allocation_counter_ != nullptr) {
         long now = allocation_counter_();
-        if (allocation_failed_in_ < 0 && allocations_seen_ < allocation_fail_at_ && now >= allocation_fail_at_)
+        if (allocation_failed_in_ < 0 && allocations_seen_ < allocation_fail_at_ &&
+            now >= allocation_fail_at_)
             allocation_failed_in_ = static_cast<long>(calls_.size()) - 1;
         allocations_seen_ = now;
     }
@@ -177,7 +178,8 @@ SLD_ERROR Session::hub_close(int hub_id) {
     if (status == SLD_OK) {
         HubObject *object = object_of_hub(hub_id);
         if (object == nullptr) {
-            violation("sld_hub_close closed hub id " + std::to_string(hub_id) + ", which the run never opened");
+            violation("sld_hub_close closed hub id " + std::to_string(hub_id) +
+                      ", which the run never opened");
         } else {
             for (size_t i = 0; i < object->hub_ids.size(); ++i)
                 if (object->hub_ids[i] == hub_id)
@@ -241,7 +243,8 @@ int Session::node_open(int hub_id, unsigned char index) {
 SLD_ERROR Session::node_close(int node_id) {
     SLD_ERROR status = sld_node_close(node_id);
     if (status == SLD_OK && node_hubs_.erase(node_id) == 0)
-        violation("sld_node_close closed node id " + std::to_string(node_id) + ", which the run never opened");
+        violation("sld_node_close closed node id " + std::to_string(node_id) +
+                  ", which the run never opened");
     return note(Api::node_close, status);
 }
 
@@ -323,13 +326,15 @@ void Session::close_everything() {
     for (const auto &node : node_hubs_) {
         SLD_ERROR status = sld_node_close(node.first);
         if (status != SLD_OK)
-            violation("closing node id " + std::to_string(node.first) + ": " + describe(Api::node_close, status));
+            violation("closing node id " + std::to_string(node.first) + ": " +
+                      describe(Api::node_close, status));
     }
     node_hubs_.clear();
     for (const auto &hub : hub_objects_) {
         SLD_ERROR status = sld_hub_close(hub.first);
         if (status != SLD_OK)
-            violation("closing hub id " + std::to_string(hub.first) + ": " + describe(Api::hub_close, status));
+            violation("closing hub id " + std::to_string(hub.first) + ": " +
+                      describe(Api::hub_close, status));
     }
     hub_objects_.clear();
     objects_.clear();

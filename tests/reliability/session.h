@@ -61,9 +61,9 @@ class Session {
 
   private:
     struct HubObject {
-        SCX_OPEN *handle;          // the hub's device handle: its identity
-        bool held;                 // this thread holds its lock
-        std::vector<int> hub_ids;  // ids of the run that refer to it
+        SCX_OPEN *handle;         // the hub's device handle: its identity
+        bool held;                // this thread holds its lock
+        std::vector<int> hub_ids; // ids of the run that refer to it
     };
 
     bool hub_id_live(int hub_id) const;

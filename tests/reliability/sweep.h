@@ -15,12 +15,12 @@
 // What the scenarios need to know about the default board, found through
 // the API on a clean library.
 struct World {
-    std::string cable;        // short name of the cable the scenarios use
+    std::string cable; // short name of the cable the scenarios use
     unsigned long persistent_id;
-    std::string hub_device;   // device string of a device with a usable hub
+    std::string hub_device; // device string of a device with a usable hub
     unsigned long hub_position;
     unsigned node_count;
-    std::string raw_device;   // device string of another device, for raw opens
+    std::string raw_device;       // device string of another device, for raw opens
     unsigned long changed_idcode; // an IDCODE the hub device does not have
     unsigned long unused_persistent_id;
     // Every cable's persistent id and device count.
@@ -32,7 +32,9 @@ struct Scenario {
     void (*run)(Session &session, const World &world);
 };
 
-inline void PrintTo(const Scenario &scenario, std::ostream *out) { *out << scenario.name; }
+inline void PrintTo(const Scenario &scenario, std::ostream *out) {
+    *out << scenario.name;
+}
 
 // Enumerate and list everything; open a hub and its nodes; a locked and an
 // unlocked sequence of scans; a broadcast; a refresh after a chain change;
