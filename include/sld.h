@@ -153,13 +153,14 @@ SLD_API SLD_ERROR sld_get_hardware_name(unsigned long persistent_id, char **name
 /* Persistent id of the hardware named by short or full name (0 if none).
  * 0; 1 when none; 100. */
 SLD_API SLD_ERROR sld_get_hardware_persistent_id(const char *name, unsigned long *persistent_id);
-/* Rebuilds the hardware list. Always 0. */
+/* Rebuilds the hardware list. 0, or 9 when out of memory. */
 SLD_API SLD_ERROR sld_refresh_hardware(void);
 /* Reads the chain of the named hardware; stores the device count and the
  * device strings "@N: name (0xIDCODE)". 0; 1 no such hardware; 2 no
  * devices (count 0, table null); 100; a translated JTAG error. */
 SLD_API SLD_ERROR sld_get_device(const char *hardware_name, unsigned long *count, char ***devices);
-/* Reads the chain of the named hardware again. Always 0, or 100. */
+/* Reads the chain of the named hardware again (an unknown name is not an
+ * error). 0; 9 when out of memory; 100. */
 SLD_API SLD_ERROR sld_refresh_device(const char *hardware_name);
 
 /* ---- Hubs ----------------------------------------------------------------- */

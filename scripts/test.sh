@@ -20,7 +20,7 @@ for preset in x64 x86 asan tsan; do
   echo "=== $preset: test"
   status=0
   ctest --preset "$preset" >"$work/ctest.log" 2>&1 || status=$?
-  grep -vE "^ +[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed" "$work/ctest.log" || true
+  grep -vE "^ +[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|^ +Start +[0-9]+:" "$work/ctest.log" || true
   [ "$status" -eq 0 ] || { echo "=== $preset: tests failed"; exit 1; }
   count=$(grep -oE "tests failed out of [0-9]+" "$work/ctest.log" | awk '{print $NF}')
   total=$((total + ${count:-0}))

@@ -135,8 +135,8 @@ TEST_F(DeviceChain, QuietAnswersOfTheChainReadCountAsSuccess) {
     EXPECT_EQ(sld_get_device(CABLE1, &count, &after), SLD_OK);
     EXPECT_EQ(count, 3u);
     EXPECT_EQ(after, before);
-    EXPECT_EQ(chain_calls(), (Calls{"lock_chain(6000)=0", "scan_device_chain()=0", "read_device_chain(0,0,1)=0",
-                                    "unlock_chain()=0"}));
+    EXPECT_EQ(chain_calls(), (Calls{"lock_chain(6000)=0", "scan_device_chain()=0",
+                                    "read_device_chain(0,0,1)=0", "unlock_chain()=0"}));
     // 36 from the scan goes on to the count query.
     scxsim::clear_trace();
     scxsim::fail_call(Fn::scan_device_chain, 1, 36);
@@ -149,7 +149,8 @@ TEST_F(DeviceChain, QuietAnswersOfTheChainReadCountAsSuccess) {
 }
 
 TEST_F(DeviceChain, ChainWithoutDevicesHasNoList) {
-    load_board(R"({"cables": [{"persistent_id": 1, "name": "SimCable-1", "full_name": "SimCable-1 [sim:1]"}]})");
+    load_board(
+        R"({"cables": [{"persistent_id": 1, "name": "SimCable-1", "full_name": "SimCable-1 [sim:1]"}]})");
     unsigned long count = 5;
     char **strings = reinterpret_cast<char **>(1);
     EXPECT_EQ(sld_get_device(CABLE1, &count, &strings), SLD_DEVICE_NOT_FOUND);

@@ -39,9 +39,10 @@ TEST_F(HardwareList, EnumerationNamingAndLookups) {
     ASSERT_TRUE(scxsim::add_cable(EXTRA_CABLE));
     scxsim::clear_trace();
     EXPECT_EQ(names(), (Calls{CABLE1, CABLE2, "Extra"}));
-    EXPECT_EQ(scxsim::trace_text(), (Calls{"get_hardware(0,0,10000)=47", "get_hardware(3,1,0)=0",
-                                           "print_hardware_name(0,0,0,1)=47", "print_hardware_name(1,5,0,0)=0",
-                                           "print_hardware_name(0,0,1,1)=47", "print_hardware_name(1,11,1,0)=0"}));
+    EXPECT_EQ(scxsim::trace_text(),
+              (Calls{"get_hardware(0,0,10000)=47", "get_hardware(3,1,0)=0", "print_hardware_name(0,0,0,1)=47",
+                     "print_hardware_name(1,5,0,0)=0", "print_hardware_name(0,0,1,1)=47",
+                     "print_hardware_name(1,11,1,0)=0"}));
 
     unsigned long id = 77;
     EXPECT_EQ(sld_get_hardware_persistent_id("Extra [x:9]", &id), SLD_OK);

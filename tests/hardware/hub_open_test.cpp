@@ -77,8 +77,8 @@ TEST_F(HubOpen, RefusedHubsAndUnknownNames) {
     EXPECT_EQ(scxsim::trace_text(Fn::close_device).size(), 2u); // both devices given back
     EXPECT_EQ(open_hub("NoSuchCable", FPGA_A, &status), -1);
     EXPECT_EQ(status, SLD_HARDWARE_NOT_FOUND);
-    for (const char *device : {"@1: sim-fpga-a (0x020A10DD)", "@1: SIM-FPGA-A (0x020A10DD) ",
-                               "@1: SIM-FPGA-A (0x020a10dd)", ""}) {
+    for (const char *device :
+         {"@1: sim-fpga-a (0x020A10DD)", "@1: SIM-FPGA-A (0x020A10DD) ", "@1: SIM-FPGA-A (0x020a10dd)", ""}) {
         SCOPED_TRACE(device);
         scxsim::clear_trace();
         EXPECT_EQ(open_hub(CABLE1, device, &status), -1);
@@ -100,7 +100,9 @@ TEST_F(HubOpen, OpenFailuresAndRetries) {
         SLD_ERROR status;
         Calls calls;
     } cases[] = {
-        {{{Fn::open_device, 38}}, SLD_OK, concat(open38, {"scan_device_chain()=0", HUB_OPEN, "unlock_chain()=0"})},
+        {{{Fn::open_device, 38}},
+         SLD_OK,
+         concat(open38, {"scan_device_chain()=0", HUB_OPEN, "unlock_chain()=0"})},
         {{{Fn::lock_chain, 34}}, SLD_OK, concat({"lock_chain(6000)=34"}, retry)},
         {{{Fn::open_device, 46}},
          SLD_OK,
@@ -147,8 +149,9 @@ TEST_F(HubOpen, OpenFailuresAndRetries) {
         SLD_ERROR status = -1;
         EXPECT_EQ(open_hub(CABLE1, FPGA_A, &status), -1);
         EXPECT_EQ(status, c.status);
-        if (c.code == 38) // both tries of both attempts
+        if (c.code == 38) { // both tries of both attempts
             EXPECT_EQ(scxsim::trace_text(Fn::open_device).size(), 4u);
+        }
         scxsim::clear_faults();
         read_chain(CABLE1);
     }
@@ -215,8 +218,8 @@ TEST_F(HubOpen, RawHandlesBelongToTheCaller) {
 
     scxsim::clear_trace();
     EXPECT_EQ(sld_scx_device_open(CABLE1_FULL, CPLD, &handle), SLD_OK);
-    EXPECT_EQ(chain_calls(), (Calls{"lock_chain(6000)=0", "open_device(1,5,\"JTAG TCL COMMAND\")=0",
-                                    "unlock_chain()=0"}));
+    EXPECT_EQ(chain_calls(),
+              (Calls{"lock_chain(6000)=0", "open_device(1,5,\"JTAG TCL COMMAND\")=0", "unlock_chain()=0"}));
     // The library keeps no record of it: a chain change leaves it open.
     ASSERT_TRUE(scxsim::set_idcode(1, 1, 0x0A1B2C3E));
     EXPECT_EQ(sld_refresh_device(CABLE1), SLD_OK);
@@ -244,12 +247,16 @@ TEST_F(HubOpen, RawHandlesBelongToTheCaller) {
          46,
          SLD_SERVER_ERROR_70,
          {"lock_chain(6000)=0", "open_device(0,5,\"JTAG TCL COMMAND\")=46", "unlock_chain()=0"}},
-        {Fn::scan_device_chain, 88, SLD_SERVER_ERROR, concat(tcl38, {"scan_device_chain()=88", "unlock_chain()=0"})},
+        {Fn::scan_device_chain, 88, SLD_SERVER_ERROR,
+         concat(tcl38, {"scan_device_chain()=88", "unlock_chain()=0"})},
         // After a rescan the open is repeated as a hub client.
-        {Fn::scan_device_chain, 0, SLD_OK, concat(tcl38, {"scan_device_chain()=0", HUB_OPEN, "unlock_chain()=0"})},
+        {Fn::scan_device_chain, 0, SLD_OK,
+         concat(tcl38, {"scan_device_chain()=0", HUB_OPEN, "unlock_chain()=0"})},
         // A failed unlock after a good open still hands the handle out.
-        {Fn::unlock_chain, 81, SLD_OK, {"lock_chain(6000)=0", "open_device(0,5,\"JTAG TCL COMMAND\")=0",
-                                        "unlock_chain()=81"}},
+        {Fn::unlock_chain,
+         81,
+         SLD_OK,
+         {"lock_chain(6000)=0", "open_device(0,5,\"JTAG TCL COMMAND\")=0", "unlock_chain()=81"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.calls.back());
@@ -262,8 +269,9 @@ TEST_F(HubOpen, RawHandlesBelongToTheCaller) {
         EXPECT_EQ(sld_scx_device_open(CABLE1, FPGA_A, &handle), c.status);
         EXPECT_EQ(chain_calls(), c.calls);
         EXPECT_EQ(handle != nullptr, c.status == SLD_OK);
-        if (handle != nullptr)
+        if (handle != nullptr) {
             EXPECT_EQ(scx_close_device(handle), SCX_NO_ERROR);
+        }
         scxsim::clear_faults();
         release_chain(1);
     }
@@ -287,7 +295,8 @@ TEST_F(HubOpen, RawOpensDoNotRaceHardwareRebuilds) {
             SLD_ERROR status = sld_scx_device_open(CABLE2_FULL, FPGA_B, &handle);
             if (status == SLD_OK)
                 scx_close_device(handle);
-            else if (status != SLD_HARDWARE_NOT_FOUND && status != SLD_DEVICE_NOT_FOUND && status != SLD_SERVER_ERROR)
+            else if (status != SLD_HARDWARE_NOT_FOUND && status != SLD_DEVICE_NOT_FOUND &&
+                     status != SLD_SERVER_ERROR)
                 ++unexpected;
         }
     });
