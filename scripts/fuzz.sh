@@ -100,6 +100,6 @@ if [ -x "$llvm_bin/llvm-cov" ] && [ -x "$llvm_bin/llvm-profdata" ]; then
   "$llvm_bin/llvm-profdata" merge -sparse "$work/fuzz.profraw" -o "$work/fuzz.profdata"
   "$llvm_bin/llvm-cov" report "$out/sld_fuzzer_cov" -instr-profile="$work/fuzz.profdata" \
     -ignore-filename-regex='(platform|tests|usr)/' >"$out/coverage.txt"
-  total=$(grep '^TOTAL' "$out/coverage.txt" | awk '{print "regions " $4 ", functions " $7 ", lines " $10}')
+  total=$(grep '^TOTAL' "$out/coverage.txt" | awk '{print "regions " $4 ", functions " $7 ", lines " $10 ", branches " $13}')
   echo "fuzz: coverage of src/ by the corpus: $total (per file: $out/coverage.txt)"
 fi

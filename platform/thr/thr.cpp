@@ -21,7 +21,7 @@ struct ThrMutex {
 unsigned long self_id() { return static_cast<unsigned long>(pthread_self()); }
 
 // Levels held by this thread across all thr mutexes, for thr_debug_total_depth.
-thread_local int t_total_depth = 0;
+__attribute__((tls_model("initial-exec"))) thread_local int t_total_depth = 0;
 
 ThrMutex *as_mutex(unsigned long handle) { return reinterpret_cast<ThrMutex *>(handle); }
 

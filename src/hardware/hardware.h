@@ -46,6 +46,7 @@ class ROZI_VUV_HARDWARE {
 
   private:
     static void destroy_entry(ROZI_VUV_HARDWARE_INFO *entry);
+    ROZI_VUV_HARDWARE_INFO *find_from(ROZI_VUV_HARDWARE_INFO *start, unsigned long persistent_id);
     bool match_records(const SCX_HARDWARE *records, unsigned long n);
     static bool names_changed(const ROZI_VUV_HARDWARE_INFO *entry);
     bool sweep();

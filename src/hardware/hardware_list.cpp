@@ -85,7 +85,21 @@ bool ROZI_VUV_HARDWARE::names_changed(const ROZI_VUV_HARDWARE_INFO *entry) {
 
 // Matches the fetched records to entries; new hardware is appended at the
 // tail. false (last error SLD_NO_FREE_SLOT) when an entry cannot be made.
+// The entry with that persistent id, searched from start to the end of the
+// list and then from the head up to start.
+ROZI_VUV_HARDWARE_INFO *ROZI_VUV_HARDWARE::find_from(ROZI_VUV_HARDWARE_INFO *start,
+                                                     unsigned long persistent_id) {
+    for (ROZI_VUV_HARDWARE_INFO *entry = start; entry != nullptr; entry = entry->next_entry)
+        if (entry->persistent_id == persistent_id)
+            return entry;
+    for (ROZI_VUV_HARDWARE_INFO *entry = entries; entry != start; entry = entry->next_entry)
+        if (entry->persistent_id == persistent_id)
+            return entry;
+    return nullptr;
+}
+
 bool ROZI_VUV_HARDWARE::match_records(const SCX_HARDWARE *records, unsigned long n) {
+    ROZI_VUV_HARDWARE_INFO *cursor = entries;
     ROZI_VUV_HARDWARE_INFO **tail = &entries;
     while (*tail != nullptr)
         tail = &(*tail)->next_entry;
@@ -93,9 +107,10 @@ bool ROZI_VUV_HARDWARE::match_records(const SCX_HARDWARE *records, unsigned long
         const SCX_HARDWARE *record = &records[i];
         if ((record->flags & 0x5) != 0)
             continue;
-        ROZI_VUV_HARDWARE_INFO *entry = entries;
-        while (entry != nullptr && entry->persistent_id != record->persistent_id)
-            entry = entry->next_entry;
+        // Persistent ids are unique in the list, so the search may start after
+        // the last match and wrap around: servers list hardware in a stable
+        // order, which keeps a build linear in the number of records.
+        ROZI_VUV_HARDWARE_INFO *entry = find_from(cursor, record->persistent_id);
         if (entry == nullptr) {
             entry = sld_new<ROZI_VUV_HARDWARE_INFO>();
             if (entry == nullptr) {
@@ -109,6 +124,7 @@ bool ROZI_VUV_HARDWARE::match_records(const SCX_HARDWARE *records, unsigned long
         }
         entry->present = true;
         entry->pending_record = record;
+        cursor = entry->next_entry;
     }
     return true;
 }
