@@ -23,7 +23,7 @@ const char *const FPGA_A = "@1: SIM-FPGA-A (0x020A10DD)";
 
 ScanOptions memory_node() {
     ScanOptions options;
-    options.target = TargetSpec{"SimCable-1", "@1", "0"};
+    options.target = NodeTarget{"SimCable-1", "@1", "0"};
     return options;
 }
 
@@ -187,11 +187,11 @@ TEST_F(ToolInProcess, OpeningLogsTheDiscoveryAndClosesOnEveryFailure) {
     // IR 14, the 64-bit scan, IR 12, 8 nibbles for the hub and each node.
     EXPECT_EQ(log.steps()[0].entries.size(), 3u + 8u * 5u);
     EXPECT_EQ(log.steps()[0].node_count, 4u);
-    ToolError refused = tool_error([] { OpenNode node(TargetSpec{"SimCable-1", "@3", "0"}, nullptr); });
+    ToolError refused = tool_error([] { OpenNode node(NodeTarget{"SimCable-1", "@3", "0"}, nullptr); });
     EXPECT_EQ(refused.exit_code(), exit_library);
     EXPECT_NE(std::string(refused.what()).find("SLD_UNSUPPORTED_HUB"), std::string::npos);
     EXPECT_EQ(tool_error([] {
-                  OpenNode node(TargetSpec{"SimCable-1", "@1", "255"}, nullptr);
+                  OpenNode node(NodeTarget{"SimCable-1", "@1", "255"}, nullptr);
               }).exit_code(),
               exit_usage);
     log.finish();

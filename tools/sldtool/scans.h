@@ -14,7 +14,7 @@ namespace sldtool {
 const unsigned long DEFAULT_LOCK_TIMEOUT = 6000;
 
 struct ScanOptions {
-    TargetSpec target;
+    NodeTarget target;
     bool lock = false; // hold the hub lock around the scan
     unsigned long timeout = DEFAULT_LOCK_TIMEOUT;
 };

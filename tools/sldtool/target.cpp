@@ -69,7 +69,7 @@ std::string resolve_cable(const std::string &name) {
     return short_name != nullptr ? std::string(short_name) : name;
 }
 
-std::string resolve_device(const std::string &cable, const std::string &spec) {
+std::string resolve_device(const std::string &cable, const std::string &wanted) {
     unsigned long count = 0;
     char **strings = nullptr;
     int status = sld_get_device(cable.c_str(), &count, &strings);
@@ -83,16 +83,16 @@ std::string resolve_device(const std::string &cable, const std::string &spec) {
         devices.push_back(strings[i]);
     }
     for (const std::string &device : devices) {
-        if (device == spec) {
+        if (device == wanted) {
             return device;
         }
     }
     // "@N" names a position; anything else with ": " was meant as a device string.
-    if (spec.size() > 1 && spec[0] == '@' && spec.find(": ") == std::string::npos) {
+    if (wanted.size() > 1 && wanted[0] == '@' && wanted.find(": ") == std::string::npos) {
         uint64_t position = 0;
         std::string error;
-        if (!parse_number(spec.substr(1), MAX_SCAN_LENGTH, &position, &error)) {
-            throw ToolError(exit_usage, "device \"" + spec + "\": " + error + " after the @");
+        if (!parse_number(wanted.substr(1), MAX_SCAN_LENGTH, &position, &error)) {
+            throw ToolError(exit_usage, "device \"" + wanted + "\": " + error + " after the @");
         }
         const std::string prefix = "@" + std::to_string(position) + ": ";
         for (const std::string &device : devices) {
@@ -101,19 +101,19 @@ std::string resolve_device(const std::string &cable, const std::string &spec) {
             }
         }
     }
-    throw ToolError(exit_not_found, "no device \"" + spec + "\" on the chain of " + cable +
+    throw ToolError(exit_not_found, "no device \"" + wanted + "\" on the chain of " + cable +
                                         "; its devices are:" + joined(devices));
 }
 
-OpenNode::OpenNode(const TargetSpec &spec, ScanLog *log) {
+OpenNode::OpenNode(const NodeTarget &wanted, ScanLog *log) {
     uint64_t index = 0;
     std::string error;
-    if (!parse_number(spec.node, MAX_NODE_INDEX, &index, &error)) {
+    if (!parse_number(wanted.node, MAX_NODE_INDEX, &index, &error)) {
         throw ToolError(exit_usage, "node index: " + error);
     }
     index_ = static_cast<unsigned>(index);
-    const std::string cable = resolve_cable(spec.cable);
-    const std::string device = resolve_device(cable, spec.device);
+    const std::string cable = resolve_cable(wanted.cable);
+    const std::string device = resolve_device(cable, wanted.device);
     where_ = cable + " " + device;
     try {
         int hub_id = -1;

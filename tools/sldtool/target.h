@@ -10,7 +10,7 @@
 namespace sldtool {
 
 // The node as the user named it.
-struct TargetSpec {
+struct NodeTarget {
     std::string cable;  // short or full hardware name
     std::string device; // device string, or @N for chain position N
     std::string node;   // node index, a number
@@ -20,15 +20,15 @@ struct TargetSpec {
 // ToolError (exit_not_found) listing the cables when there is none.
 std::string resolve_cable(const std::string &name);
 
-// The device string of the cable's device named by spec; throws a ToolError
+// The device string of the cable's device named by wanted; throws a ToolError
 // (exit_not_found) listing the devices when there is none.
-std::string resolve_device(const std::string &cable, const std::string &spec);
+std::string resolve_device(const std::string &cable, const std::string &wanted);
 
 // A hub id and a node id on the named node, closed again by close() or,
 // on the way out after a failure, by the destructor.
 class OpenNode {
   public:
-    OpenNode(const TargetSpec &spec, ScanLog *log);
+    OpenNode(const NodeTarget &wanted, ScanLog *log);
     ~OpenNode();
     OpenNode(const OpenNode &) = delete;
     OpenNode &operator=(const OpenNode &) = delete;
