@@ -31,11 +31,16 @@ class ROZI_VUV_DEVICE {
     // Link in the list of device objects that a hardware entry replaced but
     // keeps until the entry goes, so that hub ids opened through them work.
     ROZI_VUV_DEVICE *retired_next;
+    // The object this one replaced on the same chain. Its first good read
+    // takes over the hubs the predecessor still holds, so that one device
+    // never carries two hub objects and every open hub follows chain changes.
+    ROZI_VUV_DEVICE *predecessor;
 
   private:
     void wipe();
     bool update_from_records(const SCX_DEVICE *records, unsigned long n);
     void destroy_hub_at(unsigned long position);
+    void take_over_hubs(ROZI_VUV_DEVICE *old);
     static char *store_device_string(unsigned long position, const SCX_DEVICE &record);
     // Locks the chain and opens the device at position, rescanning and
     // opening once more after answer 38. true: handle set, chain still

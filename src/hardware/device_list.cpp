@@ -10,7 +10,7 @@
 
 ROZI_VUV_DEVICE::ROZI_VUV_DEVICE(SCX_CHAIN *chain_handle)
     : device_count(0), device_strings(nullptr), device_records(nullptr), hubs(nullptr), chain(chain_handle),
-      retired_next(nullptr) {}
+      retired_next(nullptr), predecessor(nullptr) {}
 
 ROZI_VUV_DEVICE::~ROZI_VUV_DEVICE() {
     // Hub ids opened through this object must not reach it once it is gone.
@@ -34,6 +34,31 @@ void ROZI_VUV_DEVICE::destroy_hub_at(unsigned long position) {
     // Cleared first: the hub's destruction must not find itself here.
     hubs[position] = nullptr;
     sld_delete(hub);
+}
+
+// Judges the hubs of the replaced object by this object's fresh list, as a
+// refresh of the old object would: a hub on an unchanged device moves here
+// with its hub ids, one on a changed device or a chain of another length
+// ends and its ids go stale.
+void ROZI_VUV_DEVICE::take_over_hubs(ROZI_VUV_DEVICE *old) {
+    ROZI_VUV_MANAGER *manager = ROZI_VUV_MANAGER::get_manager();
+    for (unsigned long p = 0; p < old->device_count; ++p) {
+        ROZI_VUV_HUB *hub = old->hubs[p];
+        if (hub == nullptr)
+            continue;
+        bool same = old->device_count == device_count && hubs[p] == nullptr &&
+                    old->device_records[p].idcode == device_records[p].idcode;
+        if (!same) {
+            old->destroy_hub_at(p);
+            continue;
+        }
+        old->hubs[p] = nullptr;
+        hubs[p] = hub;
+        for (ROZI_VUV_HUB_SLOT &slot : manager->hub_table) {
+            if (slot.in_use && slot.device == old && slot.hub == hub)
+                slot.device = this;
+        }
+    }
 }
 
 void ROZI_VUV_DEVICE::wipe() {
@@ -143,6 +168,10 @@ bool ROZI_VUV_DEVICE::build_device_list(SCX_CHAIN *chain_handle) {
             manager->set_last_error_from_scx_error(result);
             wipe();
             return false;
+        }
+        if (predecessor != nullptr) {
+            take_over_hubs(predecessor);
+            predecessor = nullptr;
         }
         return true;
     }

@@ -82,6 +82,8 @@ void ROZI_VUV_HARDWARE::prune_retired_devices(ROZI_VUV_HARDWARE_INFO *entry) {
             link = &device->retired_next;
         } else {
             *link = device->retired_next;
+            if (entry->device != nullptr && entry->device->predecessor == device)
+                entry->device->predecessor = nullptr;
             sld_delete(device);
         }
     }
@@ -102,6 +104,14 @@ ROZI_VUV_DEVICE *ROZI_VUV_HARDWARE::create_device(const char *name) {
     // The object replaced stays with the entry while hub ids opened through
     // it may still use its hubs.
     if (entry->device != nullptr) {
+        // Only an object on the same chain hands its hubs on: handles
+        // opened on a chain the server has since replaced stay where they
+        // are. An object that never read its chain holds no hubs and passes
+        // on the predecessor it was still to take over from.
+        ROZI_VUV_DEVICE *replaced = entry->device;
+        if (replaced->chain == entry->chain)
+            device->predecessor = replaced->predecessor != nullptr ? replaced->predecessor : replaced;
+        replaced->predecessor = nullptr;
         entry->device->retired_next = entry->retired_devices;
         entry->retired_devices = entry->device;
     }

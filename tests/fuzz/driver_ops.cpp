@@ -72,6 +72,8 @@ void Driver::run_op(Op op) {
         const std::string *name = pick_name();
         const std::string *device = pick_device();
         hub_open(name, device, in_.u8() % 32 == 31);
+        // An open that retries on a fresh chain read ends hubs of changed devices.
+        may_destroy = true;
         break;
     }
     case Op::hub_close:

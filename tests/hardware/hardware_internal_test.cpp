@@ -66,25 +66,48 @@ TEST_F(HardwareInternals, ChainReadLeavesTheReasonOfItsFailure) {
     }
 }
 
-TEST_F(HardwareInternals, ReplacedDeviceObjectsStayWhileTheyHoldHubs) {
+TEST_F(HardwareInternals, ReplacedDeviceObjectHandsItsHubsOn) {
     int hub = open_hub(CABLE1, FPGA_A);
     ROZI_VUV_HARDWARE_INFO *cable = entry(1);
     ASSERT_NE(cable, nullptr);
     ROZI_VUV_DEVICE *old = cable->device;
     EXPECT_EQ(m->hub_table[hub].device, old);
-    // A device string that no position has makes the open try a fresh list.
+    // A device string that no position has makes the open try a fresh list,
+    // whose read takes the hub over from the replaced object.
     EXPECT_EQ(open_hub(CABLE1, "@9: nothing (0x00000000)"), -1);
+    ROZI_VUV_DEVICE *fresh = cable->device;
+    EXPECT_NE(fresh, old);
+    EXPECT_EQ(m->hub_table[hub].device, fresh);
+    EXPECT_EQ(fresh->hubs[0], m->hub_table[hub].hub);
+    EXPECT_EQ(old->hubs[0], nullptr);
+    EXPECT_EQ(fresh->predecessor, nullptr);
+    // An emptied replaced object goes with the next replacement.
+    EXPECT_EQ(open_hub(CABLE1, "@9: nothing (0x00000000)"), -1);
+    EXPECT_EQ(cable->retired_devices, fresh);
+    EXPECT_EQ(fresh->retired_next, nullptr);
+    // The next open shares the hub: the device is opened once.
+    int second = open_hub(CABLE1, FPGA_A);
+    EXPECT_EQ(m->hub_table[second].hub, m->hub_table[hub].hub);
+    EXPECT_EQ(scxsim::open_handle_count(1), 1u);
+    EXPECT_EQ(sld_hub_close(second), SLD_OK);
+    EXPECT_EQ(sld_hub_close(hub), SLD_OK);
+    EXPECT_EQ(scxsim::open_handle_count(), 0u);
+}
+
+TEST_F(HardwareInternals, DeviceObjectOfAnOldChainStaysWhileItHoldsHubs) {
+    int hub = open_hub(CABLE1, FPGA_A);
+    ROZI_VUV_HARDWARE_INFO *cable = entry(1);
+    ASSERT_NE(cable, nullptr);
+    ROZI_VUV_DEVICE *old = cable->device;
+    // The lookup notices the new chain and a device object is made on it;
+    // the old object keeps its hub on the old chain.
+    ASSERT_TRUE(scxsim::renew_chain_handle(1));
+    int second = open_hub(CABLE1, FPGA_A);
+    ASSERT_GE(second, 0);
     EXPECT_NE(cable->device, old);
     EXPECT_EQ(cable->retired_devices, old);
-    // A replaced list without hubs is not kept.
-    EXPECT_EQ(open_hub(CABLE1, "@9: nothing (0x00000000)"), -1);
-    EXPECT_EQ(cable->retired_devices, old);
-    EXPECT_EQ(old->retired_next, nullptr);
-    // The old id keeps its hub; a new open goes through the current list.
+    EXPECT_EQ(m->hub_table[hub].device, old);
     EXPECT_EQ(node_count(hub), 4);
-    int second = open_hub(CABLE1, FPGA_A);
-    EXPECT_EQ(m->hub_table[second].device, cable->device);
-    EXPECT_EQ(scxsim::open_handle_count(1), 2u);
     EXPECT_EQ(sld_hub_close(second), SLD_OK);
     // Hardware that goes takes its replaced lists along.
     ASSERT_TRUE(scxsim::remove_cable(1));

@@ -1,9 +1,7 @@
-// A hub open that fails for a mistyped device string retries on a fresh
-// device object and keeps the old one for the hubs opened through it. From
-// then on one device can carry two hub objects with two handles, and the
-// old hubs are never re-read. These tests state the sound behaviour; they
-// are disabled until it is decided whether the library departs from the
-// retry rule here.
+// A hub open that fails (here for a mistyped device string) retries on a
+// fresh device object. The fresh object's first read takes over the hubs of
+// the one it replaced, so a device never carries two hub objects and hubs
+// opened before the failure still follow chain changes.
 #include <gtest/gtest.h>
 
 #include "scxsim.h"
@@ -26,7 +24,7 @@ class DeviceObjectRetry : public SimTest {
 };
 
 // Reopening an open device shares its hub, also while its lock is held.
-TEST_F(DeviceObjectRetry, DISABLED_ReopenAfterMistypedOpenSharesTheHub) {
+TEST_F(DeviceObjectRetry, ReopenAfterMistypedOpenSharesTheHub) {
     int first = -1;
     int mistyped = -1;
     int again = -1;
@@ -50,7 +48,7 @@ TEST_F(DeviceObjectRetry, DISABLED_ReopenAfterMistypedOpenSharesTheHub) {
 
 // A changed IDCODE ends every hub on that device, whichever device object
 // it was opened through.
-TEST_F(DeviceObjectRetry, DISABLED_ChainChangeEndsHubsOfTheOldDeviceObject) {
+TEST_F(DeviceObjectRetry, ChainChangeEndsHubsOfTheOldDeviceObject) {
     int first = -1;
     int mistyped = -1;
     ASSERT_EQ(sld_hub_open(CABLE, HUB_DEVICE, &first), SLD_OK);
@@ -62,6 +60,53 @@ TEST_F(DeviceObjectRetry, DISABLED_ChainChangeEndsHubsOfTheOldDeviceObject) {
     unsigned char nodes = 0;
     EXPECT_EQ(sld_hub_get_number_of_nodes(first, &nodes), SLD_STALE_ID);
     EXPECT_EQ(sld_hub_close(first), SLD_OK);
+}
+
+// The retry's own fresh read judges the hubs opened before it: a device
+// whose IDCODE changed meanwhile ends its hub there and then, while the hub
+// of an unchanged device lives on under the same id.
+TEST_F(DeviceObjectRetry, RetryReadEndsHubsOfChangedDevicesOnly) {
+    const char *const plain_device = "@2: SIM-CPLD (0x0A1B2C3D)";
+    int first = -1;
+    int mistyped = -1;
+    ASSERT_EQ(sld_hub_open(CABLE, HUB_DEVICE, &first), SLD_OK);
+    unsigned char before = 0;
+    ASSERT_EQ(sld_hub_get_number_of_nodes(first, &before), SLD_OK);
+
+    ASSERT_TRUE(scxsim::set_idcode(1, 1, 0x1A1B2C3D));
+    EXPECT_EQ(sld_hub_open(CABLE, MISTYPED, &mistyped), SLD_DEVICE_NOT_FOUND);
+    unsigned char after = 0;
+    EXPECT_EQ(sld_hub_get_number_of_nodes(first, &after), SLD_OK);
+    EXPECT_EQ(after, before);
+
+    ASSERT_TRUE(scxsim::set_idcode(1, 0, 0x120A10DD));
+    EXPECT_EQ(sld_hub_open(CABLE, plain_device, &mistyped), SLD_DEVICE_NOT_FOUND);
+    EXPECT_EQ(sld_hub_get_number_of_nodes(first, &after), SLD_STALE_ID);
+    EXPECT_EQ(sld_hub_close(first), SLD_OK);
+    EXPECT_EQ(scxsim::open_handle_count(), 0u);
+}
+
+// Retries whose chain reads fail keep the hubs opened before them for the
+// first retry that reads the chain.
+TEST_F(DeviceObjectRetry, HubsWaitForTheFirstRetryThatReadsTheChain) {
+    int first = -1;
+    int mistyped = -1;
+    ASSERT_EQ(sld_hub_open(CABLE, HUB_DEVICE, &first), SLD_OK);
+    scxsim::fail_every(scxsim::Fn::lock_chain, 34);
+    EXPECT_EQ(sld_hub_open(CABLE, MISTYPED, &mistyped), SLD_DEVICE_NOT_FOUND);
+    EXPECT_EQ(sld_hub_open(CABLE, MISTYPED, &mistyped), SLD_DEVICE_NOT_FOUND);
+    scxsim::clear_faults();
+    int again = -1;
+    ASSERT_EQ(sld_hub_open(CABLE, HUB_DEVICE, &again), SLD_OK);
+    SCX_OPEN *first_handle = nullptr;
+    SCX_OPEN *again_handle = nullptr;
+    EXPECT_EQ(sld_hub_get_scx_open_id(first, &first_handle), SLD_OK);
+    EXPECT_EQ(sld_hub_get_scx_open_id(again, &again_handle), SLD_OK);
+    EXPECT_EQ(first_handle, again_handle);
+    EXPECT_EQ(scxsim::open_handle_count(1), 1u);
+    EXPECT_EQ(sld_hub_close(again), SLD_OK);
+    EXPECT_EQ(sld_hub_close(first), SLD_OK);
+    EXPECT_EQ(scxsim::open_handle_count(), 0u);
 }
 
 } // namespace
