@@ -10,6 +10,8 @@
 #include "hardware/hardware.h"
 
 const char UNKNOWN_CHAIN_HARDWARE[] = "unknown chain hardware";
+// Longer than any name a server gives a cable; a larger length is corrupt.
+const unsigned long SLD_LONGEST_HARDWARE_NAME = 65535;
 
 ROZI_VUV_HARDWARE::ROZI_VUV_HARDWARE() : entry_count(0), entries(nullptr) {}
 
@@ -47,10 +49,10 @@ bool ROZI_VUV_HARDWARE::create_hardware_name(char **destination, const SCX_HARDW
         std::fprintf(stderr, "%s\n", "scx_error == SCX_TOO_MANY_DEVICES");
     } else if (length == 0) {
         std::fprintf(stderr, "%s\n", "name_len > 0");
+    } else if (length > SLD_LONGEST_HARDWARE_NAME) {
+        // No server names a cable like that: a corrupt length, not a name.
     } else {
-        // A length that leaves no room for the terminator cannot be served.
-        if (length + 1 != 0)
-            buffer = sld_new_array<char>(length + 1);
+        buffer = sld_new_array<char>(length + 1);
         if (buffer == nullptr) {
             manager->last_error = SLD_NO_FREE_SLOT;
             return false;

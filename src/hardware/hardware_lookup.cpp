@@ -91,9 +91,12 @@ void ROZI_VUV_HARDWARE::prune_retired_devices(ROZI_VUV_HARDWARE_INFO *entry) {
 
 ROZI_VUV_DEVICE *ROZI_VUV_HARDWARE::create_device(const char *name) {
     ROZI_VUV_MANAGER *manager = ROZI_VUV_MANAGER::get_manager();
+    manager->last_error = SLD_OK;
     ROZI_VUV_HARDWARE_INFO *entry = find_hardware_info(name);
     if (entry == nullptr) {
-        manager->last_error = SLD_HARDWARE_NOT_FOUND;
+        // A list that could not be built for want of memory says so.
+        if (manager->last_error != SLD_NO_FREE_SLOT)
+            manager->last_error = SLD_HARDWARE_NOT_FOUND;
         return nullptr;
     }
     ROZI_VUV_DEVICE *device = sld_new<ROZI_VUV_DEVICE>(entry->chain);

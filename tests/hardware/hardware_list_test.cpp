@@ -153,6 +153,13 @@ TEST_F(HardwareList, UnnameableHardwareIsCalledUnknownChainHardware) {
         EXPECT_EQ(names(), (Calls{CABLE1, CABLE2, "unknown chain hardware"}));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.complaint);
     }
+    // A length no cable name has is taken for corrupt, not for lack of memory.
+    scxsim::reset();
+    sld_refresh_hardware();
+    ASSERT_TRUE(scxsim::set_cable_name(2, std::string(70000, 'x')));
+    SLD_ERROR status = -1;
+    EXPECT_EQ(names(&status), (Calls{CABLE1, "unknown chain hardware"}));
+    EXPECT_EQ(status, SLD_OK);
 }
 
 TEST_F(HardwareList, HardwareThatGoesEndsItsHubsAndComesBackUsable) {
