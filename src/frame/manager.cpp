@@ -23,6 +23,7 @@ ROZI_VUV_MANAGER::ROZI_VUV_MANAGER() {
     string_pool = nullptr;
     held_hubs = 0;
     thr_thread_var_init(&held_hubs);
+    held_hubs_live = true;
     for (int i = 0; i < SLD_HUB_TABLE_SIZE; ++i) {
         hub_table[i].in_use = false;
         hub_table[i].hub = nullptr;
@@ -46,6 +47,7 @@ ROZI_VUV_MANAGER::~ROZI_VUV_MANAGER() {
     }
     thr_thread_var_set(&held_hubs, nullptr);
     thr_thread_var_destroy(&held_hubs);
+    held_hubs_live = false;
 
     // Destroys every device list and hub; they reach back through
     // get_manager() to clear the hub table while this object still exists.

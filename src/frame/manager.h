@@ -99,6 +99,9 @@ class ROZI_VUV_MANAGER {
     SLD_ERROR last_error;
     unsigned long mutex;
     unsigned long held_hubs;
+    // False once held_hubs is destroyed at unload: the hubs destroyed after
+    // it must not read a thread variable that no longer exists.
+    bool held_hubs_live;
     // The switch and the head are read by the log functions without the
     // mutex while scanning threads append, hence atomic.
     std::atomic<bool> log_enabled;

@@ -8,12 +8,14 @@
 #include "frame/memory.h"
 #include "hub/hub.h"
 
-static ROZI_VUV_LOCKED_HUB *held_hub_list_head(unsigned long *cell) {
-    return static_cast<ROZI_VUV_LOCKED_HUB *>(thr_thread_var_get(cell));
+static ROZI_VUV_LOCKED_HUB *held_hub_list_head(ROZI_VUV_MANAGER *manager) {
+    if (!manager->held_hubs_live)
+        return nullptr;
+    return static_cast<ROZI_VUV_LOCKED_HUB *>(thr_thread_var_get(&manager->held_hubs));
 }
 
 bool ROZI_VUV_MANAGER::is_hub_locked(ROZI_VUV_HUB *hub) {
-    for (ROZI_VUV_LOCKED_HUB *e = held_hub_list_head(&held_hubs); e != nullptr; e = e->next)
+    for (ROZI_VUV_LOCKED_HUB *e = held_hub_list_head(this); e != nullptr; e = e->next)
         if (e->hub == hub)
             return true;
     return false;
@@ -21,7 +23,7 @@ bool ROZI_VUV_MANAGER::is_hub_locked(ROZI_VUV_HUB *hub) {
 
 bool ROZI_VUV_MANAGER::set_hub_locked(ROZI_VUV_HUB *hub) {
     ROZI_VUV_LOCKED_HUB *tail = nullptr;
-    for (ROZI_VUV_LOCKED_HUB *e = held_hub_list_head(&held_hubs); e != nullptr; e = e->next) {
+    for (ROZI_VUV_LOCKED_HUB *e = held_hub_list_head(this); e != nullptr; e = e->next) {
         if (e->hub == hub)
             return true;
         tail = e;
@@ -39,7 +41,7 @@ bool ROZI_VUV_MANAGER::set_hub_locked(ROZI_VUV_HUB *hub) {
 }
 
 void ROZI_VUV_MANAGER::set_hub_unlocked(ROZI_VUV_HUB *hub) {
-    ROZI_VUV_LOCKED_HUB *head = held_hub_list_head(&held_hubs);
+    ROZI_VUV_LOCKED_HUB *head = held_hub_list_head(this);
     if (head == nullptr) {
         std::fprintf(stderr, "%s\n", "Invalid locking state");
         std::exit(-1);
