@@ -17,7 +17,7 @@
  *
  * Threads and hub locks: a thread that holds a hub lock owns the library
  * until it unlocks; every other thread's call (except sld_get_version and
- * the four scan-log functions) waits. A thread must release every hub lock
+ * the scan-log functions other than sld_clear_scx_log) waits. A thread must release every hub lock
  * it takes before it ends: nothing releases it for a thread that is gone.
  */
 #ifndef SLD_H
@@ -40,26 +40,26 @@ struct SCX_OPEN;
 typedef int SLD_ERROR;
 
 enum SLD_STATUS {
-    SLD_OK = 0,                  /* success */
-    SLD_HARDWARE_NOT_FOUND = 1,  /* no JTAG hardware of that name or id */
-    SLD_DEVICE_NOT_FOUND = 2,    /* no such device on the chain, chain gone, or hub id unusable */
-    SLD_INVALID_HUB_ID = 3,      /* hub id outside 0..127 or not open */
-    SLD_UNSUPPORTED_HUB = 4,     /* the device's hub has a version this library does not support */
-    SLD_INVALID_NODE_ID = 5,     /* node id negative, above 511, not open, or its node is gone */
-    SLD_INVALID_NODE_INDEX = 6,  /* node index not below the hub's node count */
-    SLD_JTAG_ERROR = 7,          /* the JTAG client library failed in an unlisted way */
-    SLD_HUB_NOT_FOUND = 8,       /* the device does not answer as a valid hub */
-    SLD_NO_FREE_SLOT = 9,        /* all hub ids or node ids in use, or out of memory */
-    SLD_HUB_HAS_OPEN_NODES = 10, /* a hub id is closed while node ids of it are open */
-    SLD_SERVER_ERROR = 11,       /* the JTAG server failed */
-    SLD_STALE_ID = 12,           /* the id's hub or device was destroyed (hardware gone, chain changed) */
-    SLD_BROADCAST_ACTIVE = 50,   /* broadcast begun twice */
-    SLD_BROADCAST_INACTIVE = 51, /* broadcast ended without a begin */
+    SLD_OK = 0,                   /* success */
+    SLD_HARDWARE_NOT_FOUND = 1,   /* no JTAG hardware of that name or id */
+    SLD_DEVICE_NOT_FOUND = 2,     /* no such device on the chain, chain gone, or hub id unusable */
+    SLD_INVALID_HUB_ID = 3,       /* hub id outside 0..127 or not open */
+    SLD_UNSUPPORTED_HUB = 4,      /* the device's hub has a version this library does not support */
+    SLD_INVALID_NODE_ID = 5,      /* node id negative, above 511, not open, or its node is gone */
+    SLD_INVALID_NODE_INDEX = 6,   /* node index not below the hub's node count */
+    SLD_JTAG_ERROR = 7,           /* the JTAG client library failed in an unlisted way */
+    SLD_HUB_NOT_FOUND = 8,        /* the device does not answer as a valid hub */
+    SLD_NO_FREE_SLOT = 9,         /* all hub ids or node ids in use, or out of memory */
+    SLD_HUB_HAS_OPEN_NODES = 10,  /* a hub id is closed while node ids of it are open */
+    SLD_SERVER_ERROR = 11,        /* the JTAG server failed */
+    SLD_STALE_ID = 12,            /* the id's hub or device was destroyed (hardware gone, chain changed) */
+    SLD_BROADCAST_ACTIVE = 50,    /* broadcast begun twice */
+    SLD_BROADCAST_INACTIVE = 51,  /* broadcast ended without a begin */
     SLD_NODE_ALREADY_QUEUED = 52, /* a second instruction for the same node in one broadcast */
-    SLD_ALREADY_LOCKED = 60,     /* the thread already holds the hub lock, or the device is locked */
-    SLD_NOT_LOCKED = 61,         /* the hub is not locked by this thread */
-    SLD_SERVER_ERROR_70 = 70,    /* the JTAG server reported error 46 */
-    SLD_NULL_ARGUMENT = 100      /* a required pointer argument is null */
+    SLD_ALREADY_LOCKED = 60,      /* the thread already holds the hub lock, or the device is locked */
+    SLD_NOT_LOCKED = 61,          /* the hub is not locked by this thread */
+    SLD_SERVER_ERROR_70 = 70,     /* the JTAG server reported error 46 */
+    SLD_NULL_ARGUMENT = 100       /* a required pointer argument is null */
 };
 
 /* Device instructions that lead to a hub. */
@@ -85,10 +85,10 @@ enum SLD_LOG_KIND {
 
 /* One scan-log record; the library owns the list, callers only read it. */
 typedef struct SLD_SCX_LOG_RECORD {
-    unsigned int kind;                /* SLD_LOG_IR or SLD_LOG_DR */
-    unsigned int value;               /* IR: instruction (14 or 12); DR: length in bits */
-    unsigned char *data;              /* DR: copy of the (length + 7) / 8 bytes written, or null */
-    struct SLD_SCX_LOG_RECORD *next;  /* following record, null in the last */
+    unsigned int kind;               /* SLD_LOG_IR or SLD_LOG_DR */
+    unsigned int value;              /* IR: instruction (14 or 12); DR: length in bits */
+    unsigned char *data;             /* DR: copy of the (length + 7) / 8 bytes written, or null */
+    struct SLD_SCX_LOG_RECORD *next; /* following record, null in the last */
 } SLD_SCX_LOG_RECORD;
 
 /* Kinds of batch records; any other kind ends a batch. */

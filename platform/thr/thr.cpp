@@ -18,12 +18,16 @@ struct ThrMutex {
     int depth; // levels the owner holds; touched only by the owner
 };
 
-unsigned long self_id() { return static_cast<unsigned long>(pthread_self()); }
+unsigned long self_id() {
+    return static_cast<unsigned long>(pthread_self());
+}
 
 // Levels held by this thread across all thr mutexes, for thr_debug_total_depth.
 __attribute__((tls_model("initial-exec"))) thread_local int t_total_depth = 0;
 
-ThrMutex *as_mutex(unsigned long handle) { return reinterpret_cast<ThrMutex *>(handle); }
+ThrMutex *as_mutex(unsigned long handle) {
+    return reinterpret_cast<ThrMutex *>(handle);
+}
 
 } // namespace
 
@@ -118,6 +122,8 @@ int thr_debug_mutex_depth(unsigned long handle) {
     return m->owner.load(std::memory_order_relaxed) == self_id() ? m->depth : 0;
 }
 
-int thr_debug_total_depth(void) { return t_total_depth; }
+int thr_debug_total_depth(void) {
+    return t_total_depth;
+}
 
 } // extern "C"

@@ -41,7 +41,11 @@ template <class T> T *sld_new_array(std::size_t n) {
     return new (std::nothrow) T[n == 0 ? 1 : n]();
 }
 
-template <class T> void sld_delete(T *p) { delete p; }
-template <class T> void sld_delete_array(T *p) { delete[] p; }
+template <class T> void sld_delete(T *p) {
+    delete p;
+}
+template <class T> void sld_delete_array(T *p) {
+    delete[] p;
+}
 
 #endif

@@ -24,10 +24,10 @@ struct SCX_HARDWARE {            // 8 words: 32 bytes on the 32-bit platform
     unsigned long flags;         // word 7: bit 0x1 or 0x4 set: the record is skipped
 };
 
-struct SCX_DEVICE {              // 5 words: 20 bytes on the 32-bit platform
-    unsigned long idcode;        // word 0
-    unsigned long reserved[3];   // words 1-3: not interpreted by the library
-    const char *name;            // word 4, may be null
+struct SCX_DEVICE {            // 5 words: 20 bytes on the 32-bit platform
+    unsigned long idcode;      // word 0
+    unsigned long reserved[3]; // words 1-3: not interpreted by the library
+    const char *name;          // word 4, may be null
 };
 
 struct SCX_CLAIM {
@@ -52,8 +52,8 @@ SCX_ERROR scx_access_ir(SCX_OPEN *handle, unsigned long instruction, unsigned lo
                         unsigned long flags);
 SCX_ERROR scx_access_dr(SCX_OPEN *handle, unsigned long length, unsigned long flags,
                         unsigned long write_offset, unsigned long write_length,
-                        const unsigned char *write_bits, unsigned long read_offset,
-                        unsigned long read_length, unsigned char *read_bits);
+                        const unsigned char *write_bits, unsigned long read_offset, unsigned long read_length,
+                        unsigned char *read_bits);
 SCX_ERROR scx_run_test_idle(SCX_OPEN *handle, unsigned long count);
 SCX_ERROR scx_delay(SCX_OPEN *handle, unsigned long amount);
 SCX_ERROR scx_flush(SCX_OPEN *handle);

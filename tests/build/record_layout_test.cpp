@@ -46,10 +46,19 @@ TEST(RecordLayout, WordRecordsUseOneWordPerField) {
 }
 
 TEST(RecordLayout, StatusValuesAreTheDocumentedOnes) {
-    const int values[] = {SLD_OK, SLD_HARDWARE_NOT_FOUND, SLD_DEVICE_NOT_FOUND, SLD_INVALID_HUB_ID,
-                          SLD_UNSUPPORTED_HUB, SLD_INVALID_NODE_ID, SLD_INVALID_NODE_INDEX,
-                          SLD_JTAG_ERROR, SLD_HUB_NOT_FOUND, SLD_NO_FREE_SLOT,
-                          SLD_HUB_HAS_OPEN_NODES, SLD_SERVER_ERROR, SLD_STALE_ID};
+    const int values[] = {SLD_OK,
+                          SLD_HARDWARE_NOT_FOUND,
+                          SLD_DEVICE_NOT_FOUND,
+                          SLD_INVALID_HUB_ID,
+                          SLD_UNSUPPORTED_HUB,
+                          SLD_INVALID_NODE_ID,
+                          SLD_INVALID_NODE_INDEX,
+                          SLD_JTAG_ERROR,
+                          SLD_HUB_NOT_FOUND,
+                          SLD_NO_FREE_SLOT,
+                          SLD_HUB_HAS_OPEN_NODES,
+                          SLD_SERVER_ERROR,
+                          SLD_STALE_ID};
     for (int i = 0; i < 13; ++i)
         EXPECT_EQ(values[i], i);
     EXPECT_EQ(SLD_BROADCAST_ACTIVE, 50);
