@@ -38,14 +38,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-if ! command -v valgrind >/dev/null || ! command -v python3 >/dev/null || ! command -v cmake >/dev/null; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "error: valgrind, python3 and cmake are needed (installing them needs root)" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends valgrind python3 cmake g++ libbenchmark-dev >/dev/null
+# The benchmark build, its tools and valgrind; python3 sums the counts.
+scripts/install-deps.sh --bench
+if ! command -v python3 >/dev/null; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends python3 >/dev/null
 fi
 
 driver=build/bench/bench/$driver_name

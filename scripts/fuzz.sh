@@ -10,9 +10,10 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${FUZZ_SECONDS:-60}
 
-# Debian packages this needs; installed when missing and running as root.
+# Debian packages this needs (llvm-14 for the coverage figures); installed
+# when missing and running as root.
 missing=()
-for p in clang libclang-rt-14-dev; do
+for p in clang libclang-rt-14-dev llvm-14; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -ne 0 ]; then

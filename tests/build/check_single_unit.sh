@@ -8,5 +8,5 @@ trap 'rm -rf "$out"' EXIT
 cd "$src"
 c++ -shared -fPIC -m32 -Iinclude -Isrc src/dur_urer__all.cpp -o "$out/libsld32.so"
 c++ -shared -fPIC -Iinclude -Isrc src/dur_urer__all.cpp -o "$out/libsld.so"
-file "$out/libsld32.so" | grep -q "ELF 32-bit" || { echo "the -m32 build is not 32-bit" >&2; exit 1; }
+readelf -h "$out/libsld32.so" | grep -q "Class: *ELF32" || { echo "the -m32 build is not 32-bit" >&2; exit 1; }
 echo "single-unit builds ok"
