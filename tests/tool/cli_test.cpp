@@ -1,9 +1,14 @@
-// sldtool as a user runs it: the tree of the default board (golden text),
-// JSON, scans, batches, the decoded log and the VCD file, and every kind of
-// mistake with its message and exit code.
+// sldtool as a user runs it: the tree of the default board (golden text and
+// the README's tour), JSON, scans, batches, the decoded log and the VCD file,
+// and every kind of mistake with its message and exit code.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <vector>
 
 #include "process.h"
 #include "vcd_reader.h"
@@ -21,11 +26,69 @@ bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
-std::string golden(const std::string &name) {
-    std::ifstream in(std::string(GOLDEN_DIR) + "/" + name);
+std::string read_text(const std::string &path) {
+    std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string golden(const std::string &name) {
+    return read_text(std::string(GOLDEN_DIR) + "/" + name);
+}
+
+std::vector<std::string> split_lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> split_words(const std::string &line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+bool starts_with(const std::string &text, const std::string &prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool ends_with(const std::string &text, const std::string &suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A fenced block of a Markdown file: its content lines and the 1-based line
+// number of the first of them, for messages that point into the file.
+struct FencedBlock {
+    size_t first_line = 0;
+    std::vector<std::string> lines;
+};
+
+// The fenced blocks from line index `from` on, in order.
+std::vector<FencedBlock> fenced_blocks(const std::vector<std::string> &lines, size_t from = 0) {
+    std::vector<FencedBlock> blocks;
+    bool inside = false;
+    for (size_t i = from; i < lines.size(); ++i) {
+        if (starts_with(lines[i], "```")) {
+            inside = !inside;
+            if (inside) {
+                blocks.push_back({i + 2, {}});
+            }
+        } else if (inside) {
+            blocks.back().lines.push_back(lines[i]);
+        }
+    }
+    return blocks;
 }
 
 } // namespace
@@ -77,6 +140,84 @@ TEST(ToolList, JsonCarriesTheSameTreeInTheDocumentedSchema) {
     ProcessResult logged = sldtool({"list", "--json", "--log"});
     EXPECT_EQ(logged.out, result.out);
     EXPECT_TRUE(contains(logged.err, "scan log: ")) << logged.err;
+}
+
+// The README's opening commands and its tour of `sldtool list` are what a
+// reader tries first, so they are checked against the script and the tool.
+TEST(ToolList, ReadmeTourAndMainJobMatchTheTool) {
+    const std::string readme_path = README_PATH;
+    const std::vector<std::string> readme = split_lines(read_text(readme_path));
+    ASSERT_FALSE(readme.empty()) << "README.md could not be read at " << readme_path;
+    const std::string source_dir = readme_path.substr(0, readme_path.find_last_of('/'));
+
+    // The main job: the first command of the README's first fenced block is a
+    // script in the source tree that a user can run.
+    const std::vector<FencedBlock> blocks = fenced_blocks(readme);
+    ASSERT_FALSE(blocks.empty() || blocks[0].lines.empty()) << "README.md has no fenced block of commands";
+    const std::vector<std::string> main_job = split_words(blocks[0].lines[0]);
+    ASSERT_FALSE(main_job.empty()) << "README.md line " << blocks[0].first_line << " names no command";
+    const std::string script_path = source_dir + "/" + main_job[0];
+    struct stat script_stat {};
+    ASSERT_EQ(stat(script_path.c_str(), &script_stat), 0)
+        << "README.md line " << blocks[0].first_line << ": " << main_job[0] << " does not exist";
+    EXPECT_TRUE(S_ISREG(script_stat.st_mode) && (script_stat.st_mode & S_IXUSR) != 0)
+        << "README.md line " << blocks[0].first_line << ": " << main_job[0] << " is not an executable file";
+
+    // The script ends by running the tool's list, so its output is the tour's.
+    std::string last_command;
+    for (const std::string &line : split_lines(read_text(script_path))) {
+        std::vector<std::string> words = split_words(line);
+        if (!words.empty() && !starts_with(words[0], "#")) {
+            last_command = line;
+        }
+    }
+    std::vector<std::string> script_words = split_words(last_command);
+    if (!script_words.empty() && script_words[0] == "exec") {
+        script_words.erase(script_words.begin());
+    }
+    ASSERT_TRUE(script_words.size() >= 2 && ends_with(script_words[0], "/sldtool") &&
+                script_words[1] == "list")
+        << main_job[0]
+        << " (the README.md main job) does not end by running `sldtool list`; its last command is: "
+        << last_command;
+
+    // The tour: the first fenced block under its heading starts with
+    // `$ <path>/sldtool list`, then the first lines of the tree, then `...`.
+    size_t heading = 0;
+    while (heading < readme.size() && readme[heading] != "## A short tour") {
+        ++heading;
+    }
+    ASSERT_LT(heading, readme.size()) << "README.md has no \"## A short tour\" section";
+    const std::vector<FencedBlock> tour_blocks = fenced_blocks(readme, heading);
+    ASSERT_FALSE(tour_blocks.empty() || tour_blocks[0].lines.empty())
+        << "README.md has no fenced block under \"## A short tour\"";
+    const FencedBlock &tour = tour_blocks[0];
+    const std::vector<std::string> prompt = split_words(tour.lines[0]);
+    ASSERT_TRUE(prompt.size() == 3 && prompt[0] == "$" && ends_with(prompt[1], "sldtool") &&
+                prompt[2] == "list")
+        << "README.md line " << tour.first_line << " is not `$ .../sldtool list`: " << tour.lines[0];
+    // The tour names the same program the main job leaves built.
+    EXPECT_EQ(prompt[1], script_words[0])
+        << "README.md line " << tour.first_line << " runs a different sldtool than " << main_job[0];
+    std::vector<std::string> shown(tour.lines.begin() + 1, tour.lines.end());
+    const auto ellipsis = std::find(shown.begin(), shown.end(), "...");
+    ASSERT_TRUE(ellipsis != shown.end())
+        << "README.md tour block at line " << tour.first_line << " has no `...` line ending the shown output";
+    shown.erase(ellipsis, shown.end());
+    ASSERT_FALSE(shown.empty()) << "README.md tour block at line " << tour.first_line << " shows no output";
+
+    ProcessResult list = sldtool({"list"});
+    ASSERT_EQ(list.exit_code, 0) << list.err;
+    const std::vector<std::string> printed = split_lines(list.out);
+    ASSERT_LE(shown.size(), printed.size())
+        << "README.md shows " << shown.size() << " lines of `sldtool list` but the tool prints only "
+        << printed.size() << ":\n"
+        << list.out;
+    // The first difference only: after a dropped or added line every later one differs too.
+    for (size_t i = 0; i < shown.size(); ++i) {
+        ASSERT_EQ(shown[i], printed[i]) << "README.md line " << tour.first_line + 1 + i
+                                        << " differs from line " << i + 1 << " of `sldtool list`";
+    }
 }
 
 TEST(ToolList, OtherBoardsShowMissingNamesAndEmptyChains) {
