@@ -29,18 +29,30 @@ ROZI_VUV_HUB *ROZI_VUV_MANAGER::get_hub(int hub_id) {
 }
 
 int ROZI_VUV_MANAGER::take_hub_slot(ROZI_VUV_HUB *hub, ROZI_VUV_DEVICE *device) {
-    for (int i = 0; i < SLD_HUB_TABLE_SIZE; ++i) {
+    for (int i = free_hub_slot_floor; i < SLD_HUB_TABLE_SIZE; ++i) {
         ROZI_VUV_HUB_SLOT &slot = hub_table[i];
         if (!slot.in_use) {
             slot.hub = hub;
             slot.device = device;
             slot.open_node_count = 0;
             slot.in_use = true;
+            free_hub_slot_floor = i + 1;
             return i;
         }
     }
+    free_hub_slot_floor = SLD_HUB_TABLE_SIZE;
     last_error = SLD_NO_FREE_SLOT;
     return -1;
+}
+
+void ROZI_VUV_MANAGER::free_hub_slot(int hub_id) {
+    ROZI_VUV_HUB_SLOT &slot = hub_table[hub_id];
+    slot.device = nullptr;
+    slot.hub = nullptr;
+    slot.open_node_count = 0;
+    slot.in_use = false;
+    if (hub_id < free_hub_slot_floor)
+        free_hub_slot_floor = hub_id;
 }
 
 int ROZI_VUV_MANAGER::create_node(int hub_id, unsigned char node_index) {
@@ -50,15 +62,17 @@ int ROZI_VUV_MANAGER::create_node(int hub_id, unsigned char node_index) {
         last_error = SLD_INVALID_HUB_ID;
         return -1;
     }
-    for (int i = 0; i < SLD_NODE_TABLE_SIZE; ++i) {
+    for (int i = free_node_slot_floor; i < SLD_NODE_TABLE_SIZE; ++i) {
         ROZI_VUV_NODE_SLOT &slot = node_table[i];
         if (slot.hub_index == -1) {
             slot.hub_index = hub_id;
             slot.node_index = node_index;
             ++hub_table[hub_id].open_node_count;
+            free_node_slot_floor = i + 1;
             return i;
         }
     }
+    free_node_slot_floor = SLD_NODE_TABLE_SIZE;
     last_error = SLD_NO_FREE_SLOT;
     return -1;
 }
@@ -89,6 +103,8 @@ SLD_ERROR ROZI_VUV_MANAGER::close_node(int node_id) {
     if (frame_hub_id_in_range(slot.hub_index))
         --hub_table[slot.hub_index].open_node_count;
     slot.hub_index = -1;
+    if (node_id < free_node_slot_floor)
+        free_node_slot_floor = node_id;
     return SLD_OK;
 }
 

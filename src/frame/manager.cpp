@@ -24,6 +24,8 @@ ROZI_VUV_MANAGER::ROZI_VUV_MANAGER() {
     held_hubs = 0;
     thr_thread_var_init(&held_hubs);
     held_hubs_live = true;
+    free_hub_slot_floor = 0;
+    free_node_slot_floor = 0;
     for (int i = 0; i < SLD_HUB_TABLE_SIZE; ++i) {
         hub_table[i].in_use = false;
         hub_table[i].hub = nullptr;

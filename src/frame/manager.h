@@ -65,6 +65,7 @@ class ROZI_VUV_MANAGER {
     void invalidate_hub_id(ROZI_VUV_HUB *hub);
     // First free hub slot, filled with hub and device; -1 and SLD_NO_FREE_SLOT when none.
     int take_hub_slot(ROZI_VUV_HUB *hub, ROZI_VUV_DEVICE *device);
+    void free_hub_slot(int hub_id);
 
     // Scan log.
     void enable_scx_log();
@@ -102,6 +103,10 @@ class ROZI_VUV_MANAGER {
     // False once held_hubs is destroyed at unload: the hubs destroyed after
     // it must not read a thread variable that no longer exists.
     bool held_hubs_live;
+    // No slot below these is free: the searches for the lowest free hub and
+    // node slot start here, so opening does not slow down as ids pile up.
+    int free_hub_slot_floor;
+    int free_node_slot_floor;
     // The switch and the head are read by the log functions without the
     // mutex while scanning threads append, hence atomic.
     std::atomic<bool> log_enabled;

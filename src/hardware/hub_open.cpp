@@ -52,9 +52,6 @@ SLD_ERROR ROZI_VUV_MANAGER::close_hub(int hub_id) {
         return SLD_HUB_HAS_OPEN_NODES;
     if (slot.device != nullptr && slot.hub != nullptr)
         slot.device->delete_hub(slot.hub);
-    slot.device = nullptr;
-    slot.hub = nullptr;
-    slot.open_node_count = 0;
-    slot.in_use = false;
+    free_hub_slot(hub_id);
     return SLD_OK;
 }

@@ -32,10 +32,19 @@ TEST_F(HandleTables, HubSlotsAreTakenLowestFirstUntilAll128AreUsed) {
         ASSERT_EQ(m.take_hub_slot(hub(0), device(0)), i);
     EXPECT_EQ(m.take_hub_slot(hub(1), device(1)), -1);
     EXPECT_EQ(m.last_error, SLD_NO_FREE_SLOT);
-    m.hub_table[70] = m.hub_table[3] = ROZI_VUV_HUB_SLOT{false, nullptr, nullptr, 0}; // released
+    m.free_hub_slot(70);
+    m.free_hub_slot(3);
     EXPECT_EQ(m.take_hub_slot(hub(1), device(1)), 3);
     EXPECT_EQ(m.take_hub_slot(hub(1), device(1)), 70);
     EXPECT_EQ(m.get_hub(70), hub(1));
+    // Freed above the lowest free slot, then below it: still lowest first.
+    m.free_hub_slot(90);
+    m.free_hub_slot(5);
+    m.free_hub_slot(100);
+    EXPECT_EQ(m.take_hub_slot(hub(1), device(1)), 5);
+    EXPECT_EQ(m.take_hub_slot(hub(1), device(1)), 90);
+    EXPECT_EQ(m.take_hub_slot(hub(1), device(1)), 100);
+    EXPECT_EQ(m.take_hub_slot(hub(1), device(1)), -1);
 }
 
 TEST_F(HandleTables, NodeIdsRunOutAt512AndAreReusedLowestFirst) {
