@@ -2,7 +2,9 @@
 // their failures, and holds that end because the hub object goes.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
+#include <ostream>
 #include <thread>
 
 #include "access_support.h"
@@ -162,3 +164,144 @@ TEST_F(LockTest, DestroyedHubReleasesTheHold) {
     expect_hold_released("cable removed");
     hub = -1;
 }
+
+// A way of destroying the held hub of cable 1 through the device list of its
+// chain, and what brings the chain and the library's list of it back to the
+// default board afterwards (null: nothing to do). A list left out of step
+// with the chain would outlive the test: the next fixture's simulator reset
+// keeps the chain handle, and with it the library's old list.
+struct ChainDestruction {
+    const char *name;
+    void (*destroy)();
+    void (*restore)();
+};
+
+// Names the row in failure messages instead of dumping its bytes.
+static void PrintTo(const ChainDestruction &way, std::ostream *out) {
+    *out << way.name;
+}
+
+static void refresh_cable1() {
+    EXPECT_EQ(SLD_OK, sld_refresh_device(kCable1));
+}
+
+// An empty list answers "no devices" with a count of 0.
+static void expect_empty_device_list() {
+    unsigned long count = 99;
+    char **devices = nullptr;
+    EXPECT_EQ(SLD_DEVICE_NOT_FOUND, sld_get_device(kCable1, &count, &devices));
+    EXPECT_EQ(0u, count);
+}
+
+static void expect_device_count(unsigned long expected) {
+    unsigned long count = 0;
+    char **devices = nullptr;
+    EXPECT_EQ(SLD_OK, sld_get_device(kCable1, &count, &devices));
+    EXPECT_EQ(expected, count);
+}
+
+static void restore_board() {
+    scxsim::reset();
+    refresh_cable1();
+}
+
+static const ChainDestruction kChainDestructions[] = {
+    // A failed chain read wipes the device list and every hub on it.
+    {"ChainLockFailsOnRefresh",
+     [] {
+         scxsim::fail_call(scxsim::Fn::lock_chain, 1, 34);
+         refresh_cable1();
+     },
+     nullptr},
+    {"CountQueryFailsOnGetDevice",
+     [] {
+         scxsim::fail_call(scxsim::Fn::read_device_chain, 1, 2);
+         expect_empty_device_list();
+     },
+     nullptr},
+    {"RecordReadFailsOnRefresh",
+     [] {
+         scxsim::fail_call(scxsim::Fn::read_device_chain, 2, 1000);
+         refresh_cable1();
+     },
+     nullptr},
+    // A chain of another length ends every hub on it, even on a device that
+    // kept its position and IDCODE.
+    {"DeviceAddedAtChainEnd",
+     [] {
+         ASSERT_TRUE(scxsim::insert_device(1, 3, R"({"idcode": "0x00000003", "ir_length": 2, "name": "N"})"));
+         expect_device_count(4);
+     },
+     [] {
+         ASSERT_TRUE(scxsim::remove_device(1, 3));
+         refresh_cable1();
+     }},
+    {"OtherDeviceRemoved",
+     [] {
+         ASSERT_TRUE(scxsim::remove_device(1, 2));
+         refresh_cable1();
+     },
+     restore_board},
+    // The unlock of a device that is gone fails; the hold ends all the same.
+    {"HeldDeviceRemoved",
+     [] {
+         ASSERT_TRUE(scxsim::remove_device(1, 0));
+         refresh_cable1();
+     },
+     restore_board},
+};
+
+class ChainDestroysHeldHub : public LockTest, public ::testing::WithParamInterface<ChainDestruction> {};
+
+TEST_P(ChainDestroysHeldHub, ReleasesTheHold) {
+    const ChainDestruction &way = GetParam();
+    // The library's list matches the default chain, so that each way
+    // changes what the hub was opened on.
+    expect_device_count(3);
+    ASSERT_EQ(SLD_OK, sld_hub_lock(hub, 1000));
+    ASSERT_EQ(1, thr_debug_total_depth());
+    take_trace();
+    way.destroy();
+    if (HasFatalFailure())
+        return;
+
+    // The device is unlocked before its handle is closed, within the call
+    // that destroyed the hub, and the kept mutex level is gone with it.
+    std::vector<std::string> calls = take_trace();
+    auto first_call = [&calls](const char *prefix) {
+        return std::find_if(calls.begin(), calls.end(),
+                            [prefix](const std::string &c) { return c.rfind(prefix, 0) == 0; });
+    };
+    auto unlock = first_call("unlock()=");
+    auto close = first_call("close_device()=");
+    ASSERT_NE(calls.end(), unlock) << ::testing::PrintToString(calls);
+    ASSERT_NE(calls.end(), close) << ::testing::PrintToString(calls);
+    EXPECT_LT(unlock, close);
+    EXPECT_EQ(0, thr_debug_total_depth());
+
+    unsigned char count = 0;
+    EXPECT_EQ(SLD_STALE_ID, sld_hub_get_number_of_nodes(hub, &count));
+    for (int id : node) {
+        EXPECT_EQ(SLD_STALE_ID, sld_node_lock(id, 10));
+        EXPECT_EQ(SLD_STALE_ID, sld_node_unlock(id));
+    }
+    EXPECT_EQ(SLD_DEVICE_NOT_FOUND, sld_hub_lock(hub, 10));
+    EXPECT_EQ(SLD_DEVICE_NOT_FOUND, sld_hub_unlock(hub));
+    EXPECT_EQ(0, thr_debug_total_depth());
+    EXPECT_THAT(take_trace(), IsEmpty());
+
+    for (int &id : node) {
+        EXPECT_EQ(SLD_OK, sld_node_close(id));
+        id = -1;
+    }
+    EXPECT_EQ(SLD_OK, sld_hub_close(hub));
+    hub = -1;
+    if (way.restore != nullptr)
+        way.restore();
+    expect_hold_released(way.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, ChainDestroysHeldHub, ::testing::ValuesIn(kChainDestructions),
+                         [](const ::testing::TestParamInfo<ChainDestruction> &info) {
+                             return info.param.name;
+                         });
