@@ -63,6 +63,7 @@ class Driver {
     void get_device();
     void refresh_device();
     void hub_open(const std::string *name, const std::string *device, bool null_id);
+    void notice_hubs_ended_by_open(int new_id);
     void hub_close();
     void scx_device_open();
     void raw_close();

@@ -150,6 +150,7 @@ void Driver::run_op(Op op) {
         break;
     case Op::open_many_hubs:
         open_many_hubs();
+        may_destroy = true;
         break;
     case Op::open_many_nodes:
         open_many_nodes();
@@ -380,6 +381,7 @@ void Driver::hub_open(const std::string *name, const std::string *device, bool n
     if (want_id < 0 || id != want_id)
         mismatch("sld_hub_open gave hub id " + std::to_string(id) + ", the lowest free one is " +
                  std::to_string(want_id));
+    notice_hubs_ended_by_open(id);
     SCX_OPEN *handle = nullptr;
     unsigned char count = 0;
     expect(Api::hub_get_scx_open_id, sld_hub_get_scx_open_id(id, &handle), SLD_OK);
@@ -401,6 +403,30 @@ void Driver::hub_open(const std::string *name, const std::string *device, bool n
         hub.info.push_back(info);
     }
     model_.take_hub_id(id, model_.add_hub(hub));
+}
+
+// An open that retried on a fresh chain read may have ended hubs of changed
+// devices, and the handle of one may have been reused for the new hub: the
+// model learns of them before it decides whether the new id shares a hub.
+void Driver::notice_hubs_ended_by_open(int new_id) {
+    std::vector<bool> died(model_.hubs.size(), false);
+    std::vector<bool> lives(model_.hubs.size(), false);
+    for (int other : model_.hub_ids_in_use()) {
+        if (other == new_id || model_.hub_refusal(other) != SLD_OK)
+            continue;
+        unsigned char count = 0;
+        const size_t hub = static_cast<size_t>(model_.slots[other].hub);
+        if (sld_hub_get_number_of_nodes(other, &count) == SLD_STALE_ID) {
+            model_.mark_stale(other);
+            died[hub] = true;
+        } else {
+            lives[hub] = true;
+        }
+    }
+    for (size_t i = 0; i < died.size(); ++i)
+        if (died[i] && lives[i])
+            mismatch("an open ended only some hub ids of one hub object");
+    model_.settle();
 }
 
 void Driver::hub_close() {
