@@ -2,7 +2,9 @@
 # Runs every test executable of the x86-64 build once under valgrind
 # memcheck, each as one process with all its tests, two at a time. Fails on
 # any memcheck error (invalid access, use of uninitialised memory, bad free)
-# and on any definitely lost block.
+# and on any definitely lost block. Threads are scheduled fairly: with
+# valgrind's default lock a thread test's spinning threads can starve the
+# others for minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # MEMCHECK_BUILD_DIR names another, already built, build directory.
@@ -46,7 +48,7 @@ run_one() {
   log="$logs/$(basename "$exe")"
   local start=$SECONDS status=0
   (cd "$(dirname "$exe")" &&
-    valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
+    valgrind --tool=memcheck --fair-sched=yes --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
       --errors-for-leak-kinds=definite --child-silent-after-fork=yes --num-callers=30 \
       "./$(basename "$exe")") >"$log.log" 2>&1 || status=$?
   echo "$status $((SECONDS - start))" >"$log.status"
