@@ -139,3 +139,10 @@ void ROZI_VUV_MANAGER::invalidate_hub_id(ROZI_VUV_HUB *hub) {
         }
     }
 }
+
+void ROZI_VUV_MANAGER::move_hub_ids(ROZI_VUV_HUB *hub, ROZI_VUV_DEVICE *from, ROZI_VUV_DEVICE *to) {
+    for (ROZI_VUV_HUB_SLOT &slot : hub_table) {
+        if (slot.in_use && slot.hub == hub && slot.device == from)
+            slot.device = to;
+    }
+}

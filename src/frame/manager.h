@@ -63,6 +63,8 @@ class ROZI_VUV_MANAGER {
     void invalidate_node_id(int hub_id);
     void invalidate_hub_id(ROZI_VUV_DEVICE *device);
     void invalidate_hub_id(ROZI_VUV_HUB *hub);
+    // The hub ids of hub held through device from now refer to device to.
+    void move_hub_ids(ROZI_VUV_HUB *hub, ROZI_VUV_DEVICE *from, ROZI_VUV_DEVICE *to);
     // First free hub slot, filled with hub and device; -1 and SLD_NO_FREE_SLOT when none.
     int take_hub_slot(ROZI_VUV_HUB *hub, ROZI_VUV_DEVICE *device);
     void free_hub_slot(int hub_id);

@@ -54,10 +54,7 @@ void ROZI_VUV_DEVICE::take_over_hubs(ROZI_VUV_DEVICE *old) {
         }
         old->hubs[p] = nullptr;
         hubs[p] = hub;
-        for (ROZI_VUV_HUB_SLOT &slot : manager->hub_table) {
-            if (slot.in_use && slot.device == old && slot.hub == hub)
-                slot.device = this;
-        }
+        manager->move_hub_ids(hub, old, this);
     }
 }
 

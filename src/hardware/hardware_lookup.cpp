@@ -104,19 +104,18 @@ ROZI_VUV_DEVICE *ROZI_VUV_HARDWARE::create_device(const char *name) {
         manager->last_error = SLD_NO_FREE_SLOT;
         return nullptr;
     }
-    // The object replaced stays with the entry while hub ids opened through
-    // it may still use its hubs.
-    if (entry->device != nullptr) {
-        // Only an object on the same chain hands its hubs on: handles
-        // opened on a chain the server has since replaced stay where they
-        // are. An object that never read its chain holds no hubs and passes
-        // on the predecessor it was still to take over from.
-        ROZI_VUV_DEVICE *replaced = entry->device;
+    // The object replaced stays with the entry while it holds hubs. Only an
+    // object on the same chain hands them on to the new one: handles opened
+    // on a chain the server has since replaced stay where they are. An object
+    // that never read its chain holds no hubs and passes on the predecessor
+    // it was still to take over from.
+    ROZI_VUV_DEVICE *replaced = entry->device;
+    if (replaced != nullptr) {
         if (replaced->chain == entry->chain)
             device->predecessor = replaced->predecessor != nullptr ? replaced->predecessor : replaced;
         replaced->predecessor = nullptr;
-        entry->device->retired_next = entry->retired_devices;
-        entry->retired_devices = entry->device;
+        replaced->retired_next = entry->retired_devices;
+        entry->retired_devices = replaced;
     }
     entry->device = device;
     prune_retired_devices(entry);
