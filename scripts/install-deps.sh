@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the tools need, when
-# any is missing. Needs root (apt-get); CI runs as root.
+# Installs the Debian packages a job needs, when any is missing. Needs root
+# (apt-get); CI runs as root.
+#   install-deps.sh          the main job: build the library and the host tool
+#   install-deps.sh --test   also everything the test command uses
+#   install-deps.sh --bench  the main job plus the benchmark tools
 set -euo pipefail
 
-packages=(
-  cmake make g++ g++-multilib binutils pkg-config
-  googletest libgtest-dev libgmock-dev
-  nlohmann-json3-dev libcli11-dev
-  clang libclang-rt-14-dev valgrind
-)
-if [ "${1:-}" = "--bench" ]; then
-  packages+=(libbenchmark-dev gnuplot-nox)
-fi
+packages=(cmake make g++ pkg-config nlohmann-json3-dev libcli11-dev)
+case "${1:-}" in
+  --test)
+    packages+=(g++-multilib binutils googletest libgtest-dev libgmock-dev
+               clang libclang-rt-14-dev valgrind openocd
+               python3 python3-pytest python3-hypothesis) ;;
+  --bench)
+    packages+=(libbenchmark-dev gnuplot-nox valgrind python3) ;;
+  "") ;;
+  *) echo "usage: $0 [--test|--bench]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

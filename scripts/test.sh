@@ -4,7 +4,7 @@
 # the suite once under valgrind memcheck.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --test
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

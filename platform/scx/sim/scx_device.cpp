@@ -5,6 +5,7 @@
 #include "bits.h"
 #include "scx/scx.h"
 #include "scx_guard.h"
+#include "sim_backend.h"
 #include "world.h"
 
 using namespace scxsim;
@@ -60,7 +61,7 @@ SCX_ERROR plain_call(Fn fn, SCX_OPEN *handle, const unsigned long *arg) {
 
 } // namespace
 
-SCX_ERROR scx_close_device(SCX_OPEN *handle) {
+SCX_ERROR SimBackend::close_device(SCX_OPEN *handle) {
     return guarded([&] {
         ApiCall c(Fn::close_device);
         OpenRecord *o = c.w.open_record(handle);
@@ -80,7 +81,7 @@ SCX_ERROR scx_close_device(SCX_OPEN *handle) {
     });
 }
 
-SCX_ERROR scx_lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK_STYLE style) {
+SCX_ERROR SimBackend::lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK_STYLE style) {
     return guarded([&] {
         ApiCall c(Fn::lock);
         c.arg(timeout);
@@ -120,7 +121,7 @@ SCX_ERROR scx_lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK_STYLE style
     });
 }
 
-SCX_ERROR scx_unlock(SCX_OPEN *handle) {
+SCX_ERROR SimBackend::unlock(SCX_OPEN *handle) {
     return guarded([&] {
         ApiCall c(Fn::unlock);
         OpenRecord *o = c.w.open_record(handle);
@@ -140,7 +141,7 @@ SCX_ERROR scx_unlock(SCX_OPEN *handle) {
     });
 }
 
-SCX_ERROR scx_access_ir(SCX_OPEN *handle, unsigned long instruction, unsigned long *captured,
+SCX_ERROR SimBackend::access_ir(SCX_OPEN *handle, unsigned long instruction, unsigned long *captured,
                         unsigned long flags) {
     return guarded([&] {
         ApiCall c(Fn::access_ir);
@@ -164,7 +165,7 @@ SCX_ERROR scx_access_ir(SCX_OPEN *handle, unsigned long instruction, unsigned lo
     });
 }
 
-SCX_ERROR scx_access_dr(SCX_OPEN *handle, unsigned long length, unsigned long flags,
+SCX_ERROR SimBackend::access_dr(SCX_OPEN *handle, unsigned long length, unsigned long flags,
                         unsigned long write_offset, unsigned long write_length,
                         const unsigned char *write_bits, unsigned long read_offset, unsigned long read_length,
                         unsigned char *read_bits) {
@@ -201,14 +202,14 @@ SCX_ERROR scx_access_dr(SCX_OPEN *handle, unsigned long length, unsigned long fl
     });
 }
 
-SCX_ERROR scx_run_test_idle(SCX_OPEN *handle, unsigned long count) {
+SCX_ERROR SimBackend::run_test_idle(SCX_OPEN *handle, unsigned long count) {
     return plain_call(Fn::run_test_idle, handle, &count);
 }
 
-SCX_ERROR scx_delay(SCX_OPEN *handle, unsigned long amount) {
+SCX_ERROR SimBackend::delay(SCX_OPEN *handle, unsigned long amount) {
     return plain_call(Fn::delay, handle, &amount);
 }
 
-SCX_ERROR scx_flush(SCX_OPEN *handle) {
+SCX_ERROR SimBackend::flush(SCX_OPEN *handle) {
     return plain_call(Fn::flush, handle, nullptr);
 }

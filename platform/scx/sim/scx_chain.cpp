@@ -4,6 +4,7 @@
 
 #include "scx/scx.h"
 #include "scx_guard.h"
+#include "sim_backend.h"
 #include "world.h"
 
 using namespace scxsim;
@@ -30,7 +31,7 @@ SCX_ERROR chain_usable(const Cable &c) {
 
 } // namespace
 
-SCX_ERROR scx_get_hardware(unsigned long *count, SCX_HARDWARE *records, unsigned long timeout) {
+SCX_ERROR SimBackend::get_hardware(unsigned long *count, SCX_HARDWARE *records, unsigned long timeout) {
     return guarded([&] {
         ApiCall c(Fn::get_hardware);
         c.arg(count ? *count : 0);
@@ -53,7 +54,7 @@ SCX_ERROR scx_get_hardware(unsigned long *count, SCX_HARDWARE *records, unsigned
     });
 }
 
-SCX_ERROR scx_find_hardware(const char *full_name, SCX_HARDWARE *record, unsigned long timeout) {
+SCX_ERROR SimBackend::find_hardware(const char *full_name, SCX_HARDWARE *record, unsigned long timeout) {
     return guarded([&] {
         ApiCall c(Fn::find_hardware);
         c.text(full_name);
@@ -78,7 +79,7 @@ SCX_ERROR scx_find_hardware(const char *full_name, SCX_HARDWARE *record, unsigne
     });
 }
 
-SCX_ERROR scx_print_hardware_name(SCX_CHAIN *chain, char *buffer, unsigned long size, bool long_name,
+SCX_ERROR SimBackend::print_hardware_name(SCX_CHAIN *chain, char *buffer, unsigned long size, bool long_name,
                                   unsigned long *length) {
     return guarded([&] {
         ApiCall c(Fn::print_hardware_name);
@@ -113,7 +114,7 @@ SCX_ERROR scx_print_hardware_name(SCX_CHAIN *chain, char *buffer, unsigned long 
     });
 }
 
-SCX_ERROR scx_lock_chain(SCX_CHAIN *chain, unsigned long timeout) {
+SCX_ERROR SimBackend::lock_chain(SCX_CHAIN *chain, unsigned long timeout) {
     return guarded([&] {
         ApiCall c(Fn::lock_chain);
         c.arg(timeout);
@@ -147,7 +148,7 @@ SCX_ERROR scx_lock_chain(SCX_CHAIN *chain, unsigned long timeout) {
     });
 }
 
-SCX_ERROR scx_unlock_chain(SCX_CHAIN *chain) {
+SCX_ERROR SimBackend::unlock_chain(SCX_CHAIN *chain) {
     return guarded([&] {
         ApiCall c(Fn::unlock_chain);
         Cable *cb = c.w.cable_of_chain(chain);
@@ -165,7 +166,7 @@ SCX_ERROR scx_unlock_chain(SCX_CHAIN *chain) {
     });
 }
 
-SCX_ERROR scx_scan_device_chain(SCX_CHAIN *chain) {
+SCX_ERROR SimBackend::scan_device_chain(SCX_CHAIN *chain) {
     return guarded([&] {
         ApiCall c(Fn::scan_device_chain);
         Cable *cb = c.w.cable_of_chain(chain);
@@ -183,7 +184,7 @@ SCX_ERROR scx_scan_device_chain(SCX_CHAIN *chain) {
     });
 }
 
-SCX_ERROR scx_read_device_chain(SCX_CHAIN *chain, unsigned long *count, SCX_DEVICE *records, bool flag) {
+SCX_ERROR SimBackend::read_device_chain(SCX_CHAIN *chain, unsigned long *count, SCX_DEVICE *records, bool flag) {
     return guarded([&] {
         ApiCall c(Fn::read_device_chain);
         c.arg(count ? *count : 0);
@@ -216,7 +217,7 @@ SCX_ERROR scx_read_device_chain(SCX_CHAIN *chain, unsigned long *count, SCX_DEVI
     });
 }
 
-SCX_ERROR scx_open_device(SCX_CHAIN *chain, unsigned long position, SCX_OPEN **handle,
+SCX_ERROR SimBackend::open_device(SCX_CHAIN *chain, unsigned long position, SCX_OPEN **handle,
                           const SCX_CLAIM *claims, unsigned long claim_count, const char *application) {
     return guarded([&] {
         ApiCall c(Fn::open_device);

@@ -19,7 +19,7 @@
 namespace scxsim {
 
 // ---- Boards -------------------------------------------------------------
-// A board is JSON (schema in platform/scx-sim/README.md):
+// A board is JSON (schema in platform/scx/sim/README.md):
 // { "cables": [ { "persistent_id": 1, "name": "sim-1", "full_name": "...",
 //     "flags": 0, "devices": [ { "idcode": "0x020A10DD", "ir_length": 10,
 //     "name": "...", "hub": { "version": 1, "ir_width": 8, ... ,
