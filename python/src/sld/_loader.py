@@ -122,7 +122,7 @@ def find_and_load(roots: Sequence[Path], use_system: bool) -> Libraries:
         except OSError as e:
             looked.append(f"  the system's library path (ld.so): {e}")
     raise LibraryNotFound(
-        "sld: cannot load libthr.so, libscx.so and libsld.so; looked in\n"
+        "cannot load libthr.so, libscx.so and libsld.so; looked in\n"
         + "\n".join(looked)
         + f"\nSet {ENV_VAR} to the build tree (build/x64) or the install prefix that holds them."
     )

@@ -7,7 +7,7 @@ and an int's bit 0 is scan bit 0 (the first bit shifted).
 
 from __future__ import annotations
 
-import ctypes
+import weakref
 from ctypes import addressof, byref, c_ubyte, c_ulong
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Callable, List, Optional, Sequence, Union
@@ -65,8 +65,6 @@ class Node:
     """
 
     def __init__(self, hub: "Hub", info: "NodeInfo", node_id: int, ticket: int, release: Callable) -> None:
-        import weakref
-
         self.hub = hub
         self.info = info
         self._node_id = node_id
