@@ -40,7 +40,9 @@ class HubLock:
     time-out, which the JTAG library interprets; on exit the matching unlock,
     also when the block raised. A broadcast ended inside the block releases
     the lock already (the library does so); the exit then has nothing to do.
-    The lock belongs to the thread that entered the block.
+    The lock belongs to the thread that entered the block. When the node
+    was closed inside the block, the exit unlocks through its hub; closing
+    the hub gives the lock up only with the device's last hub id.
     """
 
     def __init__(self, owner, lock: str, unlock: str, timeout: int) -> None:
@@ -58,10 +60,17 @@ class HubLock:
 
     def __exit__(self, kind, error, trace) -> None:
         owner_id, self._id = self._id, None
-        status = getattr(self._owner._api, self._calls[1])(owner_id)
+        call, owner = self._calls[1], self._owner
+        # A node closed inside the block still leaves the lock with its hub.
+        hub = getattr(owner, "hub", owner)
+        if owner.closed and hub is not owner and not hub.closed:
+            call, owner, owner_id = "sld_hub_unlock", hub, hub.id
+        elif owner.closed:
+            return  # closing the device's last hub id gave the lock up
+        status = getattr(owner._api, call)(owner_id)
         if status == Status.SLD_NOT_LOCKED and self._ends_at_entry != _broadcast_ends():
             return
-        _finish(status, self._calls[1], str(self._owner), error)
+        _finish(status, call, str(owner), error)
 
 
 class Broadcast:
