@@ -14,6 +14,7 @@ from typing import Dict, List, Optional
 
 HERE = Path(__file__).resolve().parent.parent
 PACKAGE = HERE / "src" / "sld"
+WHEEL = b"Wheel-Version: 1.0\nGenerator: sld_build\nRoot-Is-Purelib: true\nTag: py3-none-any\n"
 SDIST_FILES = ["pyproject.toml", "README.md", "build_backend/sld_build.py"]
 
 
@@ -49,7 +50,7 @@ def build_wheel(wheel_directory: str, config_settings: Optional[dict] = None,
     wheel_name = f"{p['name']}-{p['version']}-py3-none-any.whl"
     files = {f"sld/{f.name}": f.read_bytes() for f in _package_files()}
     files[f"{dist_info}/METADATA"] = _metadata().encode()
-    files[f"{dist_info}/WHEEL"] = b"Wheel-Version: 1.0\nGenerator: sld_build\nRoot-Is-Purelib: true\nTag: py3-none-any\n"
+    files[f"{dist_info}/WHEEL"] = WHEEL
     record = [_record_line(name, data) for name, data in files.items()] + [f"{dist_info}/RECORD,,"]
     files[f"{dist_info}/RECORD"] = ("\n".join(record) + "\n").encode()
     with zipfile.ZipFile(Path(wheel_directory) / wheel_name, "w", zipfile.ZIP_DEFLATED) as wheel:

@@ -13,7 +13,7 @@ from .listing import write_tree
 
 
 def main(argv: Optional[List[str]] = None) -> int:
-    parser = argparse.ArgumentParser(prog="python3 -m sld", description="Host access to the debug hubs on JTAG chains.")
+    parser = argparse.ArgumentParser(prog="python3 -m sld", description="Debug hubs on JTAG chains.")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.add_parser("list", help="print every cable, device, hub and node (the default)")
     parser.parse_args(argv)

@@ -6,7 +6,7 @@ from __future__ import annotations
 import ctypes
 import threading
 from ctypes import POINTER, c_bool, c_char, c_char_p, c_int, c_uint, c_ubyte, c_ulong, c_ushort, c_void_p
-from typing import Optional
+from typing import Any, Optional
 
 from . import _loader
 
@@ -91,7 +91,10 @@ _SLD_PROTOTYPES = {
 # The scx_ functions have C++ linkage; their declarations are fixed, so
 # their mangled names are too.
 _SCX_PROTOTYPES = {
-    "scx_get_hardware": ("_Z16scx_get_hardwarePmP12SCX_HARDWAREm", (c_ulong, [_P(c_ulong), _P(SCX_HARDWARE), c_ulong])),
+    "scx_get_hardware": (
+        "_Z16scx_get_hardwarePmP12SCX_HARDWAREm",
+        (c_ulong, [_P(c_ulong), _P(SCX_HARDWARE), c_ulong]),
+    ),
     "scx_print_hardware_name": (
         "_Z23scx_print_hardware_nameP9SCX_CHAINPcmbPm",
         (c_ulong, [c_void_p, _P(c_char), c_ulong, c_bool, _P(c_ulong)]),
@@ -111,7 +114,7 @@ class Api:
             setattr(self, name, _prototype(getattr(libs.scx, mangled), restype, argtypes))
 
 
-def _prototype(function, restype, argtypes):
+def _prototype(function: Any, restype: Any, argtypes: list) -> Any:
     function.restype = restype
     function.argtypes = argtypes
     return function

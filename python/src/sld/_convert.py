@@ -63,7 +63,8 @@ def to_buffer(data: Bits, length: int) -> bytes:
         if data < 0:
             raise ValueError(f"scan data must not be negative, not {data}")
         if data.bit_length() > length:
-            raise ValueError(f"scan data 0x{data:x} has {data.bit_length()} bits, longer than the {length}-bit scan")
+            bits = data.bit_length()
+            raise ValueError(f"scan data 0x{data:x} has {bits} bits, longer than the {length}-bit scan")
         return data.to_bytes(size, "little")
     if isinstance(data, (bytes, bytearray, memoryview)):
         raw = bytes(data)

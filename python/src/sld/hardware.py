@@ -6,11 +6,14 @@ import ctypes
 import re
 from ctypes import POINTER, byref, c_char_p, c_int, c_ulong
 from dataclasses import dataclass
-from typing import List, Optional, Tuple, Union
+from typing import TYPE_CHECKING, List, Optional, Tuple, Union
 
 from . import _convert
 from ._capi import SCX_HARDWARE, api
 from .errors import SldError, Status, check
+
+if TYPE_CHECKING:
+    from .hub import Hub
 
 # Time-out of the hardware enumeration for full names (as the library's own).
 _QUERY_TIMEOUT = 10000
@@ -61,8 +64,8 @@ class Device:
     name: Optional[str]
     idcode: Optional[int]
 
-    def open_hub(self):  # -> Hub
-        """Opens the device's hub (see sld.open_hub)."""
+    def open_hub(self) -> "Hub":
+        """Opens the device's hub (see sld.open_hub): discovery scans."""
         from .hub import open_hub
 
         return open_hub(self.cable, self)
@@ -161,14 +164,6 @@ def cables() -> List[Cable]:
             pid = None
         result.append(Cable(name, full_name(pid) if pid is not None else None, pid))
     return result
-
-
-def find_cable(name: str) -> Cable:
-    """The cable with that short or full name."""
-    for cable in cables():
-        if name in (cable.name, cable.full_name):
-            return cable
-    raise SldError(Status.SLD_HARDWARE_NOT_FOUND, "sld_get_hardware", name)
 
 
 def _parse_device(cable: Cable, string: str) -> Device:

@@ -102,6 +102,10 @@ class Hub:
             raise ValueError(f"{self} is closed")
         return self._ids.hub_id
 
+    def _call(self, name: str, *args: object) -> None:
+        """Calls the sld_ function name; SldError unless it succeeds."""
+        check(getattr(self._api, name)(*args), name, str(self))
+
     def __repr__(self) -> str:
         state = "closed" if self._ids.closed else f"id {self._ids.hub_id}"
         return f"<sld.Hub {state} on {self.cable} {self.device}>"
@@ -113,7 +117,7 @@ class Hub:
         self._open_id()
         return self
 
-    def __exit__(self, kind, error, trace) -> None:
+    def __exit__(self, kind: object, error: Optional[BaseException], trace: object) -> None:
         self.close()
 
     def close(self) -> None:
@@ -134,14 +138,14 @@ class Hub:
     def node_count(self) -> int:
         """How many nodes the hub's discovery found."""
         count = c_ubyte()
-        check(self._api.sld_hub_get_number_of_nodes(self._open_id(), byref(count)), "sld_hub_get_number_of_nodes", str(self))
+        self._call("sld_hub_get_number_of_nodes", self._open_id(), byref(count))
         return count.value
 
     def node_info(self, index: int) -> NodeInfo:
         """The record of one node, as discovery read it (no JTAG traffic)."""
         index = _convert.unsigned(index, "node index", 255)
         info = NODE_INFO()
-        check(self._api.sld_hub_get_node_info(self._open_id(), index, byref(info)), "sld_hub_get_node_info", str(self))
+        self._call("sld_hub_get_node_info", self._open_id(), index, byref(info))
         return NodeInfo(index, info.manufacturer_id, info.node_id, info.version, info.instance_id)
 
     @property
@@ -156,7 +160,7 @@ class Hub:
         hub_id = self._open_id()
         info = self.node_info(index)
         node_id = c_int(-1)
-        check(self._api.sld_node_open(hub_id, index, byref(node_id)), "sld_node_open", str(self))
+        self._call("sld_node_open", hub_id, index, byref(node_id))
         with self._ids.guard:
             ticket = next(self._ids.tickets)
             self._ids.nodes[ticket] = node_id.value
@@ -176,7 +180,7 @@ class Hub:
         """The address of the JTAG client library's device handle behind the
         hub (owned by the hub)."""
         handle = c_void_p()
-        check(self._api.sld_hub_get_scx_open_id(self._open_id(), byref(handle)), "sld_hub_get_scx_open_id", str(self))
+        self._call("sld_hub_get_scx_open_id", self._open_id(), byref(handle))
         return handle.value or 0
 
 

@@ -9,7 +9,7 @@ block succeeded.
 from __future__ import annotations
 
 import threading
-from typing import Optional
+from typing import Any, Optional
 
 from .errors import SldError, Status, check
 
@@ -45,7 +45,7 @@ class HubLock:
     the hub gives the lock up only with the device's last hub id.
     """
 
-    def __init__(self, owner, lock: str, unlock: str, timeout: int) -> None:
+    def __init__(self, owner: Any, lock: str, unlock: str, timeout: int) -> None:
         self._owner, self._calls, self._timeout = owner, (lock, unlock), timeout
         self._id: Optional[int] = None
         self._ends_at_entry = 0
@@ -58,7 +58,7 @@ class HubLock:
         self._id, self._ends_at_entry = owner_id, _broadcast_ends()
         return self
 
-    def __exit__(self, kind, error, trace) -> None:
+    def __exit__(self, kind: object, error: Optional[BaseException], trace: object) -> None:
         owner_id, self._id = self._id, None
         call, owner = self._calls[1], self._owner
         # A node closed inside the block still leaves the lock with its hub.
@@ -85,7 +85,7 @@ class Broadcast:
     ordinary scans.
     """
 
-    def __init__(self, hub) -> None:
+    def __init__(self, hub: Any) -> None:
         self._hub = hub
 
     def __enter__(self) -> "Broadcast":
@@ -95,7 +95,7 @@ class Broadcast:
         self._hub_id = hub_id
         return self
 
-    def __exit__(self, kind, error, trace) -> None:
+    def __exit__(self, kind: object, error: Optional[BaseException], trace: object) -> None:
         self._hub._ids.broadcasting = False
         status = self._hub._api.sld_hub_broadcast_end(self._hub_id)
         _ends.count = _broadcast_ends() + 1

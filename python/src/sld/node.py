@@ -91,6 +91,10 @@ class Node:
             raise ValueError(f"{self} is closed")
         return self._node_id
 
+    def _call(self, name: str, *args: object) -> None:
+        """Calls the sld_ function name; SldError unless it succeeds."""
+        check(getattr(self._api, name)(*args), name, str(self))
+
     def __repr__(self) -> str:
         return f"<sld.Node {'closed' if self.closed else f'id {self._node_id}'}: {self}>"
 
@@ -101,7 +105,7 @@ class Node:
         self._open_id()
         return self
 
-    def __exit__(self, kind, error, trace) -> None:
+    def __exit__(self, kind: object, error: Optional[BaseException], trace: object) -> None:
         self.close()
 
     def close(self) -> None:
@@ -124,11 +128,7 @@ class Node:
         if capture and self.hub._ids.broadcasting:
             raise ValueError(f"{self.hub} broadcasts: the instruction is queued and nothing is captured")
         captured = c_ulong()
-        check(
-            self._api.sld_node_access_ir(node_id, value, byref(captured) if capture else None, delay),
-            "sld_node_access_ir",
-            str(self),
-        )
+        self._call("sld_node_access_ir", node_id, value, byref(captured) if capture else None, delay)
         return captured.value if capture else None
 
     def dr(self, length: int, data: Optional[Bits] = None, read: bool = True, delay: int = 0) -> Result:
@@ -144,7 +144,7 @@ class Node:
         size = _convert.byte_length(length)
         write_buffer = (c_ubyte * size).from_buffer_copy(write) if write is not None else None
         read_buffer = (c_ubyte * size)() if read else None
-        check(self._api.sld_node_access_dr(node_id, length, write_buffer, read_buffer, delay), "sld_node_access_dr", str(self))
+        self._call("sld_node_access_dr", node_id, length, write_buffer, read_buffer, delay)
         if read_buffer is None:
             return None
         return _convert.from_buffer(bytes(read_buffer), length, _bytes_wanted(data))
@@ -163,7 +163,7 @@ class Node:
             readers.append(self._batch_record(record, step, buffers))
         records[len(steps)].kind = _BATCH_END
         node_id = self._open_id()
-        check(self._api.sld_node_batch_access(node_id, records), "sld_node_batch_access", str(self))
+        self._call("sld_node_batch_access", node_id, records)
         return [read() for read in readers]
 
     def _batch_record(self, record: BATCH_ACCESS, step: object, buffers: List[object]) -> Callable[[], Result]:
@@ -199,16 +199,16 @@ class Node:
     def rti(self, count: int) -> None:
         """count run-test-idle cycles on the node's device."""
         count = _convert.unsigned(count, "run-test-idle count")
-        check(self._api.sld_node_rti(self._open_id(), count), "sld_node_rti", str(self))
+        self._call("sld_node_rti", self._open_id(), count)
 
     def flush(self) -> None:
         """Flushes queued JTAG work; needs the hub lock (SLD_NOT_LOCKED)."""
-        check(self._api.sld_node_flush(self._open_id()), "sld_node_flush", str(self))
+        self._call("sld_node_flush", self._open_id())
 
     def delay(self, amount: int) -> None:
         """A JTAG delay on the device; needs the hub lock (SLD_NOT_LOCKED)."""
         amount = _convert.unsigned(amount, "delay")
-        check(self._api.sld_node_delay(self._open_id(), amount), "sld_node_delay", str(self))
+        self._call("sld_node_delay", self._open_id(), amount)
 
     def lock(self, timeout: int = 6000, manual: bool = False) -> HubLock:
         """The hub lock through this node for a with block (sld_node_lock, or

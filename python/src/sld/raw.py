@@ -4,6 +4,7 @@ JTAG client library, which keeps hubs off it while open."""
 from __future__ import annotations
 
 import weakref
+from typing import Optional
 from ctypes import byref, c_void_p
 
 from ._capi import api
@@ -48,7 +49,7 @@ class ScxDevice:
         self.handle
         return self
 
-    def __exit__(self, kind, error, trace) -> None:
+    def __exit__(self, kind: object, error: Optional[BaseException], trace: object) -> None:
         self.close()
 
     def __repr__(self) -> str:

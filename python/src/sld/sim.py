@@ -90,7 +90,7 @@ def _c(name: str) -> Callable:
             try:
                 table = {n: getattr(libs.scx, n) for n in _PROTOTYPES}
             except AttributeError as missing:
-                raise SimError(f"the SCX library loaded from {libs.root} has no simulator control: {missing}") from None
+                raise SimError(f"the SCX library from {libs.root} has no simulator control: {missing}") from None
             for n, (restype, argtypes) in _PROTOTYPES.items():
                 table[n].restype, table[n].argtypes = restype, argtypes
             _functions = table
@@ -259,7 +259,8 @@ def foreign_lock_chain(persistent_id: int) -> None:
 
 
 def foreign_unlock_chain(persistent_id: int) -> None:
-    _ok(_c("scxsim_foreign_unlock_chain")(_id(persistent_id)), f"the foreign client holds no chain lock of cable {persistent_id}")
+    _ok(_c("scxsim_foreign_unlock_chain")(_id(persistent_id)),
+        f"the foreign client holds no chain lock of cable {persistent_id}")
 
 
 def foreign_lock_device(persistent_id: int, position: int) -> None:
