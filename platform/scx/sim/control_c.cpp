@@ -62,6 +62,25 @@ bool fn_from_name(const char *name, scxsim::Fn *fn) {
     return false;
 }
 
+// Runs body with the Fn named by name; an unknown name fails.
+template <typename Body> int with_fn(const char *name, Body body) {
+    return guarded([&] {
+        scxsim::Fn fn;
+        if (!fn_from_name(name, &fn))
+            return false;
+        body(fn);
+        return true;
+    });
+}
+
+// Copies count bytes from the caller (null only for none).
+bool copy_in(const unsigned char *bytes, size_t count, std::vector<uint8_t> *out) {
+    if (bytes == nullptr && count != 0)
+        return false;
+    out->assign(bytes, bytes + count);
+    return true;
+}
+
 // Hands bytes over in malloc'd memory (null for none).
 template <typename Byte> bool hand_over(const std::vector<uint8_t> &bytes, Byte **out, size_t *count) {
     if (out == nullptr || count == nullptr)
@@ -164,23 +183,11 @@ int scxsim_set_idcode(unsigned long persistent_id, unsigned long position, unsig
 }
 
 int scxsim_fail_call(const char *fn, unsigned long k, unsigned long code) {
-    return guarded([&] {
-        scxsim::Fn f;
-        if (!fn_from_name(fn, &f))
-            return false;
-        scxsim::fail_call(f, k, code);
-        return true;
-    });
+    return with_fn(fn, [&](scxsim::Fn f) { scxsim::fail_call(f, k, code); });
 }
 
 int scxsim_fail_every(const char *fn, unsigned long code) {
-    return guarded([&] {
-        scxsim::Fn f;
-        if (!fn_from_name(fn, &f))
-            return false;
-        scxsim::fail_every(f, code);
-        return true;
-    });
+    return with_fn(fn, [&](scxsim::Fn f) { scxsim::fail_every(f, code); });
 }
 
 void scxsim_clear_faults(void) {
@@ -191,23 +198,13 @@ void scxsim_clear_faults(void) {
 }
 
 int scxsim_set_call_delay(const char *fn, unsigned long microseconds) {
-    return guarded([&] {
-        scxsim::Fn f;
-        if (!fn_from_name(fn, &f))
-            return false;
-        scxsim::set_call_delay(f, microseconds);
-        return true;
-    });
+    return with_fn(fn, [&](scxsim::Fn f) { scxsim::set_call_delay(f, microseconds); });
 }
 
 int scxsim_call_count(const char *fn, unsigned long *count) {
-    return guarded([&] {
-        scxsim::Fn f;
-        if (count == nullptr || !fn_from_name(fn, &f))
-            return false;
-        *count = scxsim::call_count(f);
-        return true;
-    });
+    if (count == nullptr)
+        return 0;
+    return with_fn(fn, [&](scxsim::Fn f) { *count = scxsim::call_count(f); });
 }
 
 void scxsim_reset_call_count(void) {
@@ -282,9 +279,8 @@ int scxsim_memory_poke(unsigned long cable, unsigned long position, unsigned nod
 int scxsim_stream_send(unsigned long cable, unsigned long position, unsigned node, const unsigned char *bytes,
                        size_t count) {
     return guarded([&] {
-        if (bytes == nullptr && count != 0)
-            return false;
-        return scxsim::stream_send(cable, position, node, std::vector<uint8_t>(bytes, bytes + count));
+        std::vector<uint8_t> copy;
+        return copy_in(bytes, count, &copy) && scxsim::stream_send(cable, position, node, copy);
     });
 }
 
@@ -296,9 +292,8 @@ int scxsim_stream_receive(unsigned long cable, unsigned long position, unsigned 
 int scxsim_probe_set(unsigned long cable, unsigned long position, unsigned node, const unsigned char *bits,
                      size_t count) {
     return guarded([&] {
-        if (bits == nullptr && count != 0)
-            return false;
-        return scxsim::probe_set(cable, position, node, std::vector<uint8_t>(bits, bits + count));
+        std::vector<uint8_t> copy;
+        return copy_in(bits, count, &copy) && scxsim::probe_set(cable, position, node, copy);
     });
 }
 

@@ -16,6 +16,7 @@ from .errors import check
 from .hardware import CableLike, cable_name, device_string
 from .locking import Broadcast, HubLock
 from .node import Node
+from ._owner import IdOwner
 
 #: The lock time-out sldtool uses; the JTAG library interprets it.
 DEFAULT_LOCK_TIMEOUT = 6000
@@ -72,7 +73,7 @@ def _release_node(ids: _HubIds, ticket: int) -> None:
         api().sld_node_close(node_id)
 
 
-class Hub:
+class Hub(IdOwner):
     """An open hub id on a device's hub; a context manager that closes it.
 
     Opening ran the hub's discovery (IR 14, a 64-bit DR scan, IR 12, the
@@ -86,25 +87,12 @@ class Hub:
         self.device = device
         self._api = api()
         self._ids = _HubIds(hub_id)
+        self._id_value = hub_id  # 0..127
         self._finalizer = weakref.finalize(self, _release_hub, self._ids)
-
-    @property
-    def id(self) -> int:
-        """The hub id (0..127)."""
-        return self._open_id()
 
     @property
     def closed(self) -> bool:
         return self._ids.closed
-
-    def _open_id(self) -> int:
-        if self._ids.closed:
-            raise ValueError(f"{self} is closed")
-        return self._ids.hub_id
-
-    def _call(self, name: str, *args: object) -> None:
-        """Calls the sld_ function name; SldError unless it succeeds."""
-        check(getattr(self._api, name)(*args), name, str(self))
 
     def __repr__(self) -> str:
         state = "closed" if self._ids.closed else f"id {self._ids.hub_id}"
@@ -112,13 +100,6 @@ class Hub:
 
     def __str__(self) -> str:
         return f"hub {self._ids.hub_id} on {self.cable} {self.device}"
-
-    def __enter__(self) -> "Hub":
-        self._open_id()
-        return self
-
-    def __exit__(self, kind: object, error: Optional[BaseException], trace: object) -> None:
-        self.close()
 
     def close(self) -> None:
         """Closes the hub's open nodes and gives the hub id back (no JTAG

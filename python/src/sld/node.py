@@ -17,6 +17,7 @@ from ._capi import BATCH_ACCESS
 from ._convert import Bits
 from .errors import check
 from .locking import HubLock
+from ._owner import IdOwner
 
 if TYPE_CHECKING:
     from .hub import Hub, NodeInfo
@@ -57,7 +58,7 @@ def _bytes_wanted(data: Optional[Bits]) -> bool:
     return isinstance(data, (bytes, bytearray, memoryview))
 
 
-class Node:
+class Node(IdOwner):
     """An open node id on one node of a hub; a context manager that closes it.
 
     Made by Hub.open_node. Scans go through the hub: an IR scan selects the
@@ -67,7 +68,7 @@ class Node:
     def __init__(self, hub: "Hub", info: "NodeInfo", node_id: int, ticket: int, release: Callable) -> None:
         self.hub = hub
         self.info = info
-        self._node_id = node_id
+        self._id_value = node_id  # 0..511
         self._ticket = ticket
         self._api = hub._api
         self._finalizer = weakref.finalize(self, release, hub._ids, ticket)
@@ -77,36 +78,15 @@ class Node:
         return self.info.index
 
     @property
-    def id(self) -> int:
-        """The node id (0..511)."""
-        return self._open_id()
-
-    @property
     def closed(self) -> bool:
         with self.hub._ids.guard:
             return self._ticket not in self.hub._ids.nodes
 
-    def _open_id(self) -> int:
-        if self.closed:
-            raise ValueError(f"{self} is closed")
-        return self._node_id
-
-    def _call(self, name: str, *args: object) -> None:
-        """Calls the sld_ function name; SldError unless it succeeds."""
-        check(getattr(self._api, name)(*args), name, str(self))
-
     def __repr__(self) -> str:
-        return f"<sld.Node {'closed' if self.closed else f'id {self._node_id}'}: {self}>"
+        return f"<sld.Node {'closed' if self.closed else f'id {self._id_value}'}: {self}>"
 
     def __str__(self) -> str:
         return f"node {self.info.index} of {self.hub}"
-
-    def __enter__(self) -> "Node":
-        self._open_id()
-        return self
-
-    def __exit__(self, kind: object, error: Optional[BaseException], trace: object) -> None:
-        self.close()
 
     def close(self) -> None:
         """Gives the node id back (no JTAG traffic); closing twice is harmless."""
