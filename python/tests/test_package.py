@@ -3,6 +3,7 @@ finding the libraries, the wheel, and the simulator controls."""
 
 import contextlib
 import io
+import json
 import os
 import re
 import subprocess
@@ -91,3 +92,42 @@ def test_device_side_of_the_stream_node():
     assert sim.trace("access_dr")[-1] == "access_dr(9,0,9)[]=99"
     with pytest.raises(ValueError, match="unknown scx_ function"):
         sim.fail_every("acces_dr", 1)
+
+
+def test_hot_plug_and_the_other_controls_reach_the_world(tmp_path):
+    board_file = tmp_path / "board.json"
+    board_file.write_text(json.dumps(sim.default_board()))
+    sim.load_board_file(str(board_file))
+    fpga_b = sim.default_board()["cables"][1]["devices"][0]
+    sim.add_cable({"persistent_id": 3, "name": "Extra", "devices": [fpga_b]})
+    sim.set_cable_name(3, "Renamed")
+    sim.set_cable_full_name(3, "Renamed [x]")
+    sim.insert_device(3, 1, dict(fpga_b, name="SECOND"))
+    sim.set_idcode(3, 0, 0x12345678)
+    assert sld.cables()[2] == sld.Cable("Renamed", "Renamed [x]", 3)
+    assert [d.string for d in sld.devices("Renamed")] == ["@1: SIM-FPGA-B (0x12345678)", "@2: SECOND (0x02B150DD)"]
+    sim.remove_device(3, 1)
+    sim.remove_cable(3)
+    for refused in (lambda: sim.remove_cable(3), lambda: sim.foreign_unlock_device(1, 0),
+                    lambda: sim.replace_device(1, 9, fpga_b), lambda: sim.set_cable_flags(9, 0)):
+        with pytest.raises(sim.SimError):
+            refused()
+    sim.foreign_lock_device(1, 0)
+    assert sim.device_locked(1, 0)
+    sim.foreign_unlock_device(1, 0)
+    sim.foreign_lock_chain(1)
+    sim.foreign_unlock_chain(1)
+    sim.probe_set(1, 0, 2, b"\x01\x02\x03\x04")
+    with sld.open_hub("SimCable-1", "@1") as hub, hub.open_node(2) as probe:
+        probe.ir(1)  # PROBE
+        assert probe.dr(32) == 0x04030201
+        probe.ir(2)  # SOURCE
+        probe.dr(32, 0xA5)
+    assert sim.source_get(1, 0, 2) == b"\xa5\0\0\0"
+    sim.set_call_delay("any", 0)
+    sim.set_lock_wait_limit(None)
+    sim.set_tracing(False)
+    sim.clear_trace()
+    sim.reset_call_count()
+    sld.refresh_hardware()
+    assert sim.trace() == [] and sim.call_count() == sim.call_count("get_hardware") > 0
