@@ -6,7 +6,7 @@ import ctypes
 import re
 from ctypes import POINTER, byref, c_char_p, c_int, c_ulong
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, List, Optional, Tuple, Union
+from typing import TYPE_CHECKING, Any, List, Optional, Tuple, Union
 
 from . import _convert
 from ._capi import SCX_HARDWARE, api
@@ -84,7 +84,7 @@ def cable_name(cable: object) -> bytes:
     return _convert.text(cable, "cable")
 
 
-def _copy_names(count: c_ulong, table) -> List[str]:
+def _copy_names(count: c_ulong, table: Any) -> List[str]:
     # The table is the library's and changes with the next call: copy now.
     names = []
     for i in range(count.value if table else 0):

@@ -11,7 +11,8 @@ from __future__ import annotations
 import threading
 from typing import Any, Optional
 
-from .errors import SldError, Status, check
+from ._owner import IdOwner
+from .errors import SldError, Status
 
 # Per thread, how many broadcasts have ended: ending one releases the hub
 # lock of the thread, so a lock block around it finds nothing to release.
@@ -45,7 +46,7 @@ class HubLock:
     the hub gives the lock up only with the device's last hub id.
     """
 
-    def __init__(self, owner: Any, lock: str, unlock: str, timeout: int) -> None:
+    def __init__(self, owner: IdOwner, lock: str, unlock: str, timeout: int) -> None:
         self._owner, self._calls, self._timeout = owner, (lock, unlock), timeout
         self._id: Optional[int] = None
         self._ends_at_entry = 0
@@ -54,7 +55,7 @@ class HubLock:
         if self._id is not None:
             raise ValueError(f"the lock of {self._owner} is held by this block already")
         owner_id = self._owner._open_id()
-        check(getattr(self._owner._api, self._calls[0])(owner_id, self._timeout), self._calls[0], str(self._owner))
+        self._owner._call(self._calls[0], owner_id, self._timeout)
         self._id, self._ends_at_entry = owner_id, _broadcast_ends()
         return self
 
@@ -90,7 +91,7 @@ class Broadcast:
 
     def __enter__(self) -> "Broadcast":
         hub_id = self._hub._open_id()
-        check(self._hub._api.sld_hub_broadcast_begin(hub_id), "sld_hub_broadcast_begin", str(self._hub))
+        self._hub._call("sld_hub_broadcast_begin", hub_id)
         self._hub._ids.broadcasting = True
         self._hub_id = hub_id
         return self
