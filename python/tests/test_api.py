@@ -187,3 +187,12 @@ def test_cables_carry_names_and_ids():
     assert sld.hardware_name(2) == "SimCable-2" and sld.persistent_id("SimCable-1 [sim:1]") == 1
     device = cables[1].devices()[0]
     assert (device.position, device.name, device.idcode) == (1, "SIM-FPGA-B", 0x02B150DD)
+
+
+def test_flush_and_delay_need_the_lock(hub, memory):
+    for call in (memory.flush, lambda: memory.delay(10)):
+        with pytest.raises(sld.SldError, match="SLD_NOT_LOCKED"):
+            call()
+    with memory.lock():
+        memory.flush(), memory.delay(10), memory.rti(5)
+    assert sim.trace("run_test_idle")[-1] == "run_test_idle(5)=0" and hub.scx_handle != 0
