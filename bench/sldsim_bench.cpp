@@ -41,10 +41,13 @@ bool read_stats(harness::Sldsim &sim, Stats *s) {
 // The requests of one DR scan of `bits` bits from Run-Test/Idle back to it,
 // as OpenOCD sends them: three bytes per bit.
 std::string dr_scan_requests(size_t bits) {
-    std::string r = "26" "04" "04"; // Select-DR-Scan, Capture-DR, Shift-DR
+    std::string r = "26"
+                    "04"
+                    "04"; // Select-DR-Scan, Capture-DR, Shift-DR
     for (size_t i = 0; i < bits; ++i)
         r += i + 1 < bits ? (i % 3 ? "0R4" : "1R5") : "2R6";
-    return r + "26" "04";
+    return r + "26"
+               "04";
 }
 
 int throughput(harness::Sldsim &sim, size_t total_bytes) {
@@ -79,8 +82,8 @@ int throughput(harness::Sldsim &sim, size_t total_bytes) {
     ::close(fd);
     read_stats(sim, &after);
     const double bytes = after.bytes - before.bytes;
-    std::printf("| pipelined client: requests processed | %.1f MB/s (%.0f MB in %.2f s) |\n", bytes / seconds / 1e6,
-                bytes / 1e6, seconds);
+    std::printf("| pipelined client: requests processed | %.1f MB/s (%.0f MB in %.2f s) |\n",
+                bytes / seconds / 1e6, bytes / 1e6, seconds);
     std::printf("| pipelined client: share of the time sldsim was busy | %.0f %% |\n",
                 100 * (after.busy_ns - before.busy_ns) / (seconds * 1e9));
     std::printf("| pipelined client: sldsim busy time per request byte | %.1f ns |\n",

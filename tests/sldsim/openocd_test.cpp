@@ -55,17 +55,12 @@ std::vector<Scan> discovery(unsigned words) {
     return s;
 }
 
-std::vector<Scan> memory_write(uint64_t address, const std::vector<uint32_t> &words) {
-    std::vector<Scan> s = {{14, VIR_BITS, vir(1, 1)}, {12, 8, address}, {14, VIR_BITS, vir(2, 1)}};
-    for (uint32_t w : words)
-        s.push_back({12, 32, w});
-    return s;
-}
-
-std::vector<Scan> memory_read(uint64_t address, size_t count) {
-    std::vector<Scan> s = {{14, VIR_BITS, vir(1, 1)}, {12, 8, address}, {14, VIR_BITS, vir(3, 1)}};
-    for (size_t i = 0; i < count; ++i)
-        s.push_back({12, 32, 0});
+// Loads `address` into the memory node's ADDRESS register, then one 32-bit
+// VDR scan per value under `instruction` (2 WRITE, 3 READ).
+std::vector<Scan> memory_scans(uint64_t instruction, uint64_t address, const std::vector<uint32_t> &values) {
+    std::vector<Scan> s = {{14, VIR_BITS, vir(1, 1)}, {12, 8, address}, {14, VIR_BITS, vir(instruction, 1)}};
+    for (uint32_t v : values)
+        s.push_back({12, 32, v});
     return s;
 }
 
@@ -174,8 +169,8 @@ TEST_F(OpenOcdOnSldsim, HubDiscoveryReadsEveryWordAsTheScxFrontDoes) {
 
 TEST_F(OpenOcdOnSldsim, AMemoryNodeWrittenThroughItsVirtualRegistersReadsBack) {
     const std::vector<uint32_t> data = {0xCAFEF00D, 0x12345678, 0x0000FFFF};
-    std::vector<Scan> scans = memory_write(0x40, data);
-    const std::vector<Scan> read = memory_read(0x40, data.size());
+    std::vector<Scan> scans = memory_scans(2, 0x40, data);
+    const std::vector<Scan> read = memory_scans(3, 0x40, {0, 0, 0});
     scans.insert(scans.end(), read.begin(), read.end());
     const std::vector<std::string> captures = through_openocd("auto0.tap", scans);
     EXPECT_EQ(through_scx(0, scans), captures);
@@ -184,9 +179,9 @@ TEST_F(OpenOcdOnSldsim, AMemoryNodeWrittenThroughItsVirtualRegistersReadsBack) {
 }
 
 TEST_F(OpenOcdOnSldsim, TheBoardOutlivesAnOpenOcdSession) {
-    through_openocd("auto0.tap", memory_write(0x80, {0xA5A5F00Du}));
+    through_openocd("auto0.tap", memory_scans(2, 0x80, {0xA5A5F00Du}));
     ocd.process.stop();
     ASSERT_NO_FATAL_FAILURE(attach());
-    const std::vector<std::string> captures = through_openocd("auto0.tap", memory_read(0x80, 1));
+    const std::vector<std::string> captures = through_openocd("auto0.tap", memory_scans(3, 0x80, {0}));
     EXPECT_EQ("a5a5f00d", captures.back());
 }

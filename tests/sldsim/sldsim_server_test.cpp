@@ -86,6 +86,8 @@ class SldsimServer : public ::testing::Test {
         ASSERT_TRUE(sim.start(args, &error)) << error;
     }
     int connect() { return harness::connect_loopback(sim.port(), Ms(5000)); }
+    // SIGTERM ends it cleanly (a sanitizer's report would make it fail).
+    void TearDown() override { EXPECT_EQ(0, sim.process.stop()) << sim.process.error_text(); }
 
     harness::Sldsim sim;
 };
@@ -107,7 +109,6 @@ TEST_F(SldsimServer, PipelinedRequestsAreAnsweredInOrderAndQuitCloses) {
     w.send("RQR");
     EXPECT_EQ("1", w.receive(2)) << "one answer, then the connection ends";
     EXPECT_TRUE(w.closed());
-    EXPECT_EQ(0, sim.process.stop()) << "SIGTERM ends it cleanly";
 }
 
 TEST_F(SldsimServer, ASecondClientIsClosedAtOnceWhileTheFirstIsServed) {
@@ -137,7 +138,7 @@ TEST_F(SldsimServer, AByteOutsideTheProtocolEndsOnlyItsConnection) {
     EXPECT_EQ(0x020A10DDu, word(next.receive(32), 0));
 }
 
-TEST_F(SldsimServer, ServesTheChosenCableOnAUnixSocketAndEndsOnSigint) {
+TEST(SldsimProcess, ServesTheChosenCableOnAUnixSocketAndEndsOnSigint) {
     const std::string path = "/tmp/sldsim-test-" + std::to_string(::getpid()) + ".sock";
     harness::Child c;
     std::string error, line;

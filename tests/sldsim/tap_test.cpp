@@ -77,19 +77,6 @@ TEST_F(Tap, FiveClocksWithTmsHighResetFromAnyState) {
     }
 }
 
-TEST_F(Tap, AfterResetTheIdcodesComeOutNearestTdoFirst) {
-    jtag.reset();
-    const Bits out = jtag.scan(false, Bits(96, 0));
-    EXPECT_EQ(0x020A10DDu, from_bits(out, 0, 32));
-    EXPECT_EQ(0x0A1B2C3Du, from_bits(out, 32, 32));
-    EXPECT_EQ(0x12345093u, from_bits(out, 64, 32));
-    // Every IR captures ...01, device 0's first.
-    const Bits ir = jtag.scan(true, Bits(28, 1));
-    EXPECT_EQ(0x1u, from_bits(ir, 0, 10));
-    EXPECT_EQ(0x1u, from_bits(ir, 10, 8));
-    EXPECT_EQ(0x1u, from_bits(ir, 18, 10));
-}
-
 TEST_F(Tap, ResetLoadsIdcodeAndLeavesTheHubSelected) {
     jtag.reset();
     // Select the shift node (address 4) with its 8-bit register and fill it.
@@ -142,6 +129,4 @@ TEST_F(Tap, UnknownAndUnavailableCablesAreRefused) {
     EXPECT_FALSE(scxsim::drive_pins(9, s, 1, nullptr));
     ASSERT_TRUE(scxsim::set_cable_flags(2, 1));
     EXPECT_FALSE(scxsim::drive_pins(2, s, 1, nullptr));
-    EXPECT_EQ("", scxsim::tap_state(1, 3));
-    EXPECT_EQ(0u, scxsim::selected_dr_width(1, 3));
 }

@@ -57,6 +57,8 @@ int main(int argc, char **argv) {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGUSR1);
     sigprocmask(SIG_BLOCK, &set, nullptr);
+    // A reader of the ready or stats line that went away is no reason to die.
+    signal(SIGPIPE, SIG_IGN);
 
     // The board served is --board or the built-in one, never the
     // environment's.

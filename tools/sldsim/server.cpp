@@ -190,8 +190,8 @@ void Server::close_client() {
 }
 
 bool Server::read_requests() {
-    static char buf[CHUNK];
-    const ssize_t n = ::read(client_, buf, sizeof buf);
+    in_.resize(CHUNK);
+    const ssize_t n = ::read(client_, in_.data(), in_.size());
     if (n == 0) {
         closing_ = true; // the replies still go out if the client reads them
         return true;
@@ -200,7 +200,7 @@ bool Server::read_requests() {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     const auto start = std::chrono::steady_clock::now();
     const size_t queued = out_.size();
-    const BitbangSession::End end = session_->feed(buf, size_t(n), &out_);
+    const BitbangSession::End end = session_->feed(in_.data(), size_t(n), &out_);
     stats_.bytes += uint64_t(n);
     stats_.replies += out_.size() - queued;
     stats_.busy_ns += uint64_t(

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bitbang.h"
 
@@ -49,6 +50,7 @@ class Server {
     int port_ = 0;
     std::string unix_path_;
     std::unique_ptr<BitbangSession> session_;
+    std::vector<char> in_; // one chunk of requests
     std::string out_;      // replies not yet sent
     size_t out_sent_ = 0;  // of out_
     bool closing_ = false; // close once out_ is sent
