@@ -21,6 +21,7 @@ ROZI_VUV_MANAGER::ROZI_VUV_MANAGER() {
     log_head.store(nullptr);
     log_tail = nullptr;
     string_pool = nullptr;
+    table_pool = nullptr;
     held_hubs = 0;
     thr_thread_var_init(&held_hubs);
     held_hubs_live = true;
@@ -65,6 +66,15 @@ ROZI_VUV_MANAGER::~ROZI_VUV_MANAGER() {
         entry = next;
     }
     string_pool = nullptr;
+
+    ROZI_VUV_POOLED_TABLE *table = table_pool;
+    while (table != nullptr) {
+        ROZI_VUV_POOLED_TABLE *next = table->next;
+        sld_delete_array(table->strings);
+        sld_delete(table);
+        table = next;
+    }
+    table_pool = nullptr;
 
     clear_scx_log();
 
