@@ -3,6 +3,7 @@
 #include "frame/manager.h"
 
 #include "frame/memory.h"
+#include "frame/pooled_list.h"
 #include "hardware/hardware.h"
 
 ROZI_VUV_MANAGER *ROZI_VUV_MANAGER::get_manager() {
@@ -58,23 +59,8 @@ ROZI_VUV_MANAGER::~ROZI_VUV_MANAGER() {
         sld_delete(hardware);
     hardware = nullptr;
 
-    ROZI_VUV_POOLED_STRING *entry = string_pool;
-    while (entry != nullptr) {
-        ROZI_VUV_POOLED_STRING *next = entry->next;
-        sld_delete_array(entry->text);
-        sld_delete(entry);
-        entry = next;
-    }
-    string_pool = nullptr;
-
-    ROZI_VUV_POOLED_TABLE *table = table_pool;
-    while (table != nullptr) {
-        ROZI_VUV_POOLED_TABLE *next = table->next;
-        sld_delete_array(table->strings);
-        sld_delete(table);
-        table = next;
-    }
-    table_pool = nullptr;
+    pooled_list_free(string_pool, &ROZI_VUV_POOLED_STRING::text);
+    pooled_list_free(table_pool, &ROZI_VUV_POOLED_TABLE::strings);
 
     clear_scx_log();
 

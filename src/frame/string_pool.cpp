@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "frame/memory.h"
+#include "frame/pooled_list.h"
 
 char *ROZI_VUV_MANAGER::store_string(const char *text) {
     // A missing name is pooled as the empty string rather than read.
@@ -15,18 +15,9 @@ char *ROZI_VUV_MANAGER::store_string(const char *text) {
         if (std::strcmp(entry->text, text) == 0)
             return entry->text;
     }
-    std::size_t size = std::strlen(text) + 1;
-    ROZI_VUV_POOLED_STRING *entry = sld_new<ROZI_VUV_POOLED_STRING>();
-    char *copy = entry != nullptr ? sld_new_array<char>(size) : nullptr;
-    if (copy == nullptr) {
-        sld_delete(entry);
+    char *copy = pooled_list_add(string_pool, &ROZI_VUV_POOLED_STRING::text, text, std::strlen(text) + 1);
+    if (copy == nullptr)
         last_error = SLD_NO_FREE_SLOT;
-        return nullptr;
-    }
-    std::memcpy(copy, text, size);
-    entry->text = copy;
-    entry->next = string_pool;
-    string_pool = entry;
     return copy;
 }
 
@@ -34,22 +25,15 @@ char *ROZI_VUV_MANAGER::store_string(const char *text) {
 // strings in them are pooled, so equal tables hold equal pointers, and a
 // table is stored once: reading an unchanged list again costs nothing.
 char **ROZI_VUV_MANAGER::store_string_table(char *const *strings, unsigned long count) {
-    const std::size_t bytes = count * sizeof(char *);
     for (ROZI_VUV_POOLED_TABLE *entry = table_pool; entry != nullptr; entry = entry->next) {
-        if (entry->count == count && std::memcmp(entry->strings, strings, bytes) == 0)
+        if (entry->count == count && std::memcmp(entry->strings, strings, count * sizeof(char *)) == 0)
             return entry->strings;
     }
-    ROZI_VUV_POOLED_TABLE *entry = sld_new<ROZI_VUV_POOLED_TABLE>();
-    char **copy = entry != nullptr ? sld_new_array<char *>(count) : nullptr;
+    char **copy = pooled_list_add(table_pool, &ROZI_VUV_POOLED_TABLE::strings, strings, count);
     if (copy == nullptr) {
-        sld_delete(entry);
         last_error = SLD_NO_FREE_SLOT;
         return nullptr;
     }
-    std::memcpy(copy, strings, bytes);
-    entry->strings = copy;
-    entry->count = count;
-    entry->next = table_pool;
-    table_pool = entry;
+    table_pool->count = count;
     return copy;
 }
