@@ -235,9 +235,9 @@ SLD_API SLD_ERROR sld_node_access_ir(int node_id, unsigned long instruction, uns
 SLD_API SLD_ERROR sld_node_access_dr(int node_id, unsigned long length, const unsigned char *write,
                                      unsigned char *read, unsigned long delay);
 /* Runs records until one whose kind is neither IR nor DR; stops at the
- * first failure and returns it. IR records are queued while the hub
- * broadcasts, as single scans are. 0; 5; 12; 50; 52; 100; a translated
- * error. */
+ * first failure and returns it. While the hub broadcasts, IR records are
+ * queued, or refused with 50 when they ask for a capture, as single scans
+ * are. 0; 5; 12; 50; 52; 100; a translated error. */
 SLD_API SLD_ERROR sld_node_batch_access(int node_id, const SLD_BATCH_ACCESS *records);
 /* Run-test-idle on the node's device. 0; 5; 12; a translated error. */
 SLD_API SLD_ERROR sld_node_rti(int node_id, unsigned long count);
