@@ -19,6 +19,17 @@
  * until it unlocks; every other thread's call (except sld_get_version and
  * the scan-log functions other than sld_clear_scx_log) waits. A thread must release every hub lock
  * it takes before it ends: nothing releases it for a thread that is gone.
+ *
+ * Tables of names: the tables of hardware names (sld_get_hardware) and of
+ * device strings (sld_get_device) and every string in them belong to the
+ * library and stay valid and unchanged until it is unloaded, whatever
+ * happens after they were handed out: lists read again, hardware or devices
+ * added or removed, calls of other threads. While a list's names stay the
+ * same, the same table is handed out again; a changed list gets a table of
+ * its own. Every distinct table and string is kept until unload.
+ *
+ * Ids: hub ids and node ids are reused, lowest first. Once an id is closed
+ * it may name another hub or node opened later; do not use it again.
  */
 #ifndef SLD_H
 #define SLD_H
@@ -53,7 +64,7 @@ enum SLD_STATUS {
     SLD_HUB_HAS_OPEN_NODES = 10,  /* a hub id is closed while node ids of it are open */
     SLD_SERVER_ERROR = 11,        /* the JTAG server failed */
     SLD_STALE_ID = 12,            /* the id's hub or device was destroyed (hardware gone, chain changed) */
-    SLD_BROADCAST_ACTIVE = 50,    /* broadcast begun twice */
+    SLD_BROADCAST_ACTIVE = 50,    /* broadcast begun twice, or a capture asked while broadcasting */
     SLD_BROADCAST_INACTIVE = 51,  /* broadcast ended without a begin */
     SLD_NODE_ALREADY_QUEUED = 52, /* a second instruction for the same node in one broadcast */
     SLD_ALREADY_LOCKED = 60,      /* the thread already holds the hub lock, or the device is locked */
@@ -145,7 +156,8 @@ SLD_API void sld_get_scx_log_head(SLD_SCX_LOG_RECORD **head);
 /* ---- Hardware and devices ---------------------------------------------- */
 
 /* Rebuilds the hardware list; stores the count and the table of short
- * names (valid until the next call). 0; 1 when there is no hardware; 100. */
+ * names (kept until unload, see above). 0; 1 when there is no hardware;
+ * 9 when out of memory; 100. */
 SLD_API SLD_ERROR sld_get_hardware(unsigned long *count, char ***names);
 /* Short name of the hardware with that persistent id (null if none).
  * 0; 1 when none; a translated JTAG error when enumeration failed; 100. */
@@ -156,8 +168,9 @@ SLD_API SLD_ERROR sld_get_hardware_persistent_id(const char *name, unsigned long
 /* Rebuilds the hardware list. 0, or 9 when out of memory. */
 SLD_API SLD_ERROR sld_refresh_hardware(void);
 /* Reads the chain of the named hardware; stores the device count and the
- * device strings "@N: name (0xIDCODE)". 0; 1 no such hardware; 2 no
- * devices (count 0, table null); 100; a translated JTAG error. */
+ * table of device strings "@N: name (0xIDCODE)" (kept until unload, see
+ * above). 0; 1 no such hardware; 2 no devices (count 0, table null); 100;
+ * a translated JTAG error. */
 SLD_API SLD_ERROR sld_get_device(const char *hardware_name, unsigned long *count, char ***devices);
 /* Reads the chain of the named hardware again (an unknown name is not an
  * error). 0; 9 when out of memory; 100. */
@@ -188,7 +201,11 @@ SLD_API SLD_ERROR sld_node_open(int hub_id, unsigned char node_index, int *node_
 /* Releases a node id. 0; 5. */
 SLD_API SLD_ERROR sld_node_close(int node_id);
 
-/* ---- Hub locks: the device lock plus the library for this thread -------- */
+/* ---- Hub locks: the device lock plus the library for this thread --------
+ * While the device is not held, another handle or JTAG client may load
+ * another device instruction; the first scan of every hold therefore loads
+ * its instruction, and later scans of the same hold leave it out when it is
+ * already loaded. */
 
 /* Locks the hub; the time-out is the JTAG library's. 0; 2 not a live hub
  * id; 60 already held by this thread; a translated JTAG error. */
@@ -207,7 +224,9 @@ SLD_API SLD_ERROR sld_node_unlock(int node_id);
 
 /* Virtual IR scan: loads the instruction (masked to the node's width) and,
  * when capture is not null, stores the captured instruction. Queued instead
- * while the hub broadcasts. 0; 5; 12; 52 already queued; a translated error. */
+ * while the hub broadcasts; a scan that asks for a capture is then refused
+ * and queues nothing. 0; 5; 12; 50 capture asked while the hub broadcasts;
+ * 52 already queued; a translated error. */
 SLD_API SLD_ERROR sld_node_access_ir(int node_id, unsigned long instruction, unsigned long *capture,
                                      unsigned long delay);
 /* Virtual DR scan of length bits through the node the hub has selected (the
@@ -216,7 +235,9 @@ SLD_API SLD_ERROR sld_node_access_ir(int node_id, unsigned long instruction, uns
 SLD_API SLD_ERROR sld_node_access_dr(int node_id, unsigned long length, const unsigned char *write,
                                      unsigned char *read, unsigned long delay);
 /* Runs records until one whose kind is neither IR nor DR; stops at the
- * first failure and returns it. 0; 5; 12; 52; 100; a translated error. */
+ * first failure and returns it. While the hub broadcasts, IR records are
+ * queued, or refused with 50 when they ask for a capture, as single scans
+ * are. 0; 5; 12; 50; 52; 100; a translated error. */
 SLD_API SLD_ERROR sld_node_batch_access(int node_id, const SLD_BATCH_ACCESS *records);
 /* Run-test-idle on the node's device. 0; 5; 12; a translated error. */
 SLD_API SLD_ERROR sld_node_rti(int node_id, unsigned long count);
@@ -231,7 +252,17 @@ SLD_API SLD_ERROR sld_node_delay(int node_id, unsigned long delay);
 SLD_API SLD_ERROR sld_hub_broadcast_begin(int hub_id);
 /* Sends hub instruction 1, the queued values in node order, hub
  * instruction 2, under the hub lock, and releases the hub lock (also one
- * the caller held). 0 (scan failures show only in the log); 3; 12; 51. */
+ * the caller held). Every step is taken even after a failed one; the queue
+ * is emptied and the broadcast ended in any case. 0 when every scan
+ * succeeded, else the first failed scan's translated JTAG error; 3; 12; 51.
+ *
+ * After a failed end the device's hub is in an unknown state: it may still
+ * hold node instructions back, so that later scans reach no node. An empty
+ * begin/end pair sends both framing instructions again.
+ *
+ * The hub lock is waited for without a time-out while the library mutex is
+ * held: as long as another JTAG client holds the device, every call of the
+ * process that takes the library mutex waits with it. */
 SLD_API SLD_ERROR sld_hub_broadcast_end(int hub_id);
 
 #ifdef __cplusplus

@@ -19,10 +19,15 @@ extern "C" SLD_API SLD_ERROR sld_get_hardware(unsigned long *count, char ***name
     hardware->refresh();
     // Only names actually in the table are counted.
     unsigned long listed = hardware->get_name_count();
+    char **table = listed != 0 ? hardware->get_hardware_string_vec() : nullptr;
+    if (listed != 0 && table == nullptr) {
+        *count = 0;
+        return SLD_NO_FREE_SLOT;
+    }
     *count = listed;
     if (listed == 0)
         return not_found_status(manager, SLD_HARDWARE_NOT_FOUND);
-    *names = hardware->get_hardware_string_vec();
+    *names = table;
     return SLD_OK;
 }
 

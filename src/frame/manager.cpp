@@ -3,6 +3,7 @@
 #include "frame/manager.h"
 
 #include "frame/memory.h"
+#include "frame/pooled_list.h"
 #include "hardware/hardware.h"
 
 ROZI_VUV_MANAGER *ROZI_VUV_MANAGER::get_manager() {
@@ -21,6 +22,7 @@ ROZI_VUV_MANAGER::ROZI_VUV_MANAGER() {
     log_head.store(nullptr);
     log_tail = nullptr;
     string_pool = nullptr;
+    table_pool = nullptr;
     held_hubs = 0;
     thr_thread_var_init(&held_hubs);
     held_hubs_live = true;
@@ -57,14 +59,8 @@ ROZI_VUV_MANAGER::~ROZI_VUV_MANAGER() {
         sld_delete(hardware);
     hardware = nullptr;
 
-    ROZI_VUV_POOLED_STRING *entry = string_pool;
-    while (entry != nullptr) {
-        ROZI_VUV_POOLED_STRING *next = entry->next;
-        sld_delete_array(entry->text);
-        sld_delete(entry);
-        entry = next;
-    }
-    string_pool = nullptr;
+    pooled_list_free(string_pool, &ROZI_VUV_POOLED_STRING::text);
+    pooled_list_free(table_pool, &ROZI_VUV_POOLED_TABLE::strings);
 
     clear_scx_log();
 

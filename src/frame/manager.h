@@ -34,6 +34,14 @@ struct ROZI_VUV_POOLED_STRING {
     ROZI_VUV_POOLED_STRING *next;
 };
 
+// A table of pooled strings handed to callers (hardware names, device
+// strings); kept, like the strings, until the manager goes.
+struct ROZI_VUV_POOLED_TABLE {
+    char **strings;
+    unsigned long count;
+    ROZI_VUV_POOLED_TABLE *next;
+};
+
 struct ROZI_VUV_LOCKED_HUB {
     ROZI_VUV_HUB *hub;
     ROZI_VUV_LOCKED_HUB *next;
@@ -53,6 +61,10 @@ class ROZI_VUV_MANAGER {
     static SLD_ERROR translate_scx_error(SCX_ERROR result);
     // Pooled copy of text; null (last_error SLD_NO_FREE_SLOT) when out of memory.
     char *store_string(const char *text);
+    // Pooled copy of a table of count pooled strings (count > 0): an equal
+    // table, the same strings in the same order, is handed out again. Null
+    // (last_error SLD_NO_FREE_SLOT) when out of memory.
+    char **store_string_table(char *const *strings, unsigned long count);
 
     // Handle tables.
     ROZI_VUV_HUB *get_hub(int hub_id);
@@ -115,6 +127,7 @@ class ROZI_VUV_MANAGER {
     std::atomic<SLD_SCX_LOG_RECORD *> log_head;
     SLD_SCX_LOG_RECORD *log_tail;
     ROZI_VUV_POOLED_STRING *string_pool;
+    ROZI_VUV_POOLED_TABLE *table_pool;
 };
 
 // One level of the library mutex, taken with the last error reset, and

@@ -24,6 +24,7 @@ class ROZI_VUV_DEVICE {
     void delete_hub(ROZI_VUV_HUB *hub);
 
     unsigned long device_count;
+    // A table of the manager's pool, not owned: callers keep it until unload.
     char **device_strings;
     SCX_DEVICE *device_records;
     ROZI_VUV_HUB **hubs;
@@ -35,6 +36,10 @@ class ROZI_VUV_DEVICE {
     // takes over the hubs the predecessor still holds, so that one device
     // never carries two hub objects and every open hub follows chain changes.
     ROZI_VUV_DEVICE *predecessor;
+    // Records are read into this buffer, kept between reads so that reading
+    // an unchanged chain allocates nothing; it grows with the chain.
+    SCX_DEVICE *read_buffer;
+    unsigned long read_buffer_size;
 
   private:
     void wipe();
@@ -42,6 +47,8 @@ class ROZI_VUV_DEVICE {
     void destroy_hub_at(unsigned long position);
     void take_over_hubs(ROZI_VUV_DEVICE *old);
     static char *store_device_string(unsigned long position, const SCX_DEVICE &record);
+    // n zeroed records to read into; null (SLD_NO_FREE_SLOT) when out of memory.
+    SCX_DEVICE *records_to_read(unsigned long n);
     // Locks the chain and opens the device at position, rescanning and
     // opening once more after answer 38. true: handle set, chain still
     // locked. false: last error set, chain unlocked.

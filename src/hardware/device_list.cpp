@@ -10,12 +10,28 @@
 
 ROZI_VUV_DEVICE::ROZI_VUV_DEVICE(SCX_CHAIN *chain_handle)
     : device_count(0), device_strings(nullptr), device_records(nullptr), hubs(nullptr), chain(chain_handle),
-      retired_next(nullptr), predecessor(nullptr) {}
+      retired_next(nullptr), predecessor(nullptr), read_buffer(nullptr), read_buffer_size(0) {}
 
 ROZI_VUV_DEVICE::~ROZI_VUV_DEVICE() {
     // Hub ids opened through this object must not reach it once it is gone.
     ROZI_VUV_MANAGER::get_manager()->invalidate_hub_id(this);
     wipe();
+    sld_delete_array(read_buffer);
+}
+
+SCX_DEVICE *ROZI_VUV_DEVICE::records_to_read(unsigned long n) {
+    if (n > read_buffer_size) {
+        SCX_DEVICE *bigger = sld_new_array<SCX_DEVICE>(n);
+        if (bigger == nullptr) {
+            ROZI_VUV_MANAGER::get_manager()->last_error = SLD_NO_FREE_SLOT;
+            return nullptr;
+        }
+        sld_delete_array(read_buffer);
+        read_buffer = bigger;
+        read_buffer_size = n;
+    }
+    std::memset(static_cast<void *>(read_buffer), 0, n * sizeof(SCX_DEVICE));
+    return read_buffer;
 }
 
 // Pooled copy of the device string of one position; null when out of memory.
@@ -64,7 +80,6 @@ void ROZI_VUV_DEVICE::wipe() {
             destroy_hub_at(p);
     }
     sld_delete_array(hubs);
-    sld_delete_array(device_strings);
     sld_delete_array(device_records);
     hubs = nullptr;
     device_strings = nullptr;
@@ -74,7 +89,8 @@ void ROZI_VUV_DEVICE::wipe() {
 
 // Brings the list in line with n fresh records read under the chain lock.
 // false (last error SLD_NO_FREE_SLOT) when memory runs out; the caller
-// then wipes the list, so a partial update never survives.
+// then wipes the list, so a partial update never survives. The string
+// table is replaced, never changed: callers may still hold the old one.
 bool ROZI_VUV_DEVICE::update_from_records(const SCX_DEVICE *records, unsigned long n) {
     ROZI_VUV_MANAGER *manager = ROZI_VUV_MANAGER::get_manager();
     if (n != device_count) {
@@ -83,17 +99,19 @@ bool ROZI_VUV_DEVICE::update_from_records(const SCX_DEVICE *records, unsigned lo
         ROZI_VUV_HUB **new_hubs = nullptr;
         if (n != 0) {
             new_records = sld_new_array<SCX_DEVICE>(n);
-            new_strings = sld_new_array<char *>(n);
+            char **texts = sld_new_array<char *>(n);
             new_hubs = sld_new_array<ROZI_VUV_HUB *>(n);
-            bool ok = new_records != nullptr && new_strings != nullptr && new_hubs != nullptr;
+            bool ok = new_records != nullptr && texts != nullptr && new_hubs != nullptr;
             for (unsigned long p = 0; ok && p < n; ++p) {
                 new_records[p] = records[p];
-                new_strings[p] = store_device_string(p, records[p]);
-                ok = new_strings[p] != nullptr;
+                texts[p] = store_device_string(p, records[p]);
+                ok = texts[p] != nullptr;
             }
+            if (ok)
+                ok = (new_strings = manager->store_string_table(texts, n)) != nullptr;
+            sld_delete_array(texts);
             if (!ok) {
                 sld_delete_array(new_records);
-                sld_delete_array(new_strings);
                 sld_delete_array(new_hubs);
                 manager->last_error = SLD_NO_FREE_SLOT;
                 return false;
@@ -106,18 +124,35 @@ bool ROZI_VUV_DEVICE::update_from_records(const SCX_DEVICE *records, unsigned lo
         device_count = n;
         return true;
     }
+
+    // The same length: only positions whose IDCODE changed get a new string.
+    char **texts = nullptr;
     for (unsigned long p = 0; p < n; ++p) {
         if (records[p].idcode == device_records[p].idcode)
             continue;
-        char *text = store_device_string(p, records[p]);
+        if (texts == nullptr && (texts = sld_new_array<char *>(n)) != nullptr)
+            std::memcpy(static_cast<void *>(texts), device_strings, n * sizeof(char *));
+        char *text = texts != nullptr ? store_device_string(p, records[p]) : nullptr;
         if (text == nullptr) {
+            sld_delete_array(texts);
             manager->last_error = SLD_NO_FREE_SLOT;
             return false;
         }
+        texts[p] = text;
+    }
+    if (texts == nullptr)
+        return true; // nothing changed
+    char **table = manager->store_string_table(texts, n);
+    sld_delete_array(texts);
+    if (table == nullptr)
+        return false;
+    for (unsigned long p = 0; p < n; ++p) {
+        if (records[p].idcode == device_records[p].idcode)
+            continue;
         device_records[p] = records[p];
         destroy_hub_at(p);
-        device_strings[p] = text;
     }
+    device_strings = table;
     return true;
 }
 
@@ -139,11 +174,9 @@ bool ROZI_VUV_DEVICE::build_device_list(SCX_CHAIN *chain_handle) {
 
     if (result == SCX_TOO_MANY_DEVICES && n > 0) {
         const unsigned long room = n;
-        SCX_DEVICE *records = sld_new_array<SCX_DEVICE>(room);
+        SCX_DEVICE *records = records_to_read(room);
         bool ok = false;
-        if (records == nullptr) {
-            manager->last_error = SLD_NO_FREE_SLOT;
-        } else {
+        if (records != nullptr) {
             result = scx_read_device_chain(chain_handle, &n, records, true);
             if (result != SCX_NO_ERROR) {
                 manager->set_last_error_from_scx_error(result);
@@ -154,7 +187,6 @@ bool ROZI_VUV_DEVICE::build_device_list(SCX_CHAIN *chain_handle) {
                 ok = update_from_records(records, n);
             }
         }
-        sld_delete_array(records);
         if (!ok) {
             scx_unlock_chain(chain_handle);
             wipe();

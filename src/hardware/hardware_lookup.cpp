@@ -7,7 +7,8 @@
 #include "hardware/device.h"
 #include "hardware/hardware.h"
 
-// The short names handed out by the last get_hardware_string_vec().
+// Where get_hardware_string_vec() gathers the names before the pool hands
+// out its table; only touched under the library mutex.
 static char *name_vec[SLD_NAME_TABLE_SIZE];
 
 ROZI_VUV_HARDWARE_INFO *ROZI_VUV_HARDWARE::find_hardware_info(const char *name) {
@@ -62,13 +63,16 @@ unsigned long ROZI_VUV_HARDWARE::get_name_count() const {
     return entry_count < SLD_NAME_TABLE_SIZE ? entry_count : SLD_NAME_TABLE_SIZE;
 }
 
+// The pooled table of the short names: the same table while the names are
+// the same, and one a caller may keep until unload whatever changes later.
 char **ROZI_VUV_HARDWARE::get_hardware_string_vec() {
-    name_vec[0] = nullptr;
     unsigned long i = 0;
     for (ROZI_VUV_HARDWARE_INFO *entry = entries; entry != nullptr && i < SLD_NAME_TABLE_SIZE;
          entry = entry->next_entry)
         name_vec[i++] = entry->name;
-    return name_vec;
+    if (i == 0)
+        return nullptr;
+    return ROZI_VUV_MANAGER::get_manager()->store_string_table(name_vec, i);
 }
 
 void ROZI_VUV_HARDWARE::prune_retired_devices(ROZI_VUV_HARDWARE_INFO *entry) {

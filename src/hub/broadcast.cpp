@@ -34,17 +34,26 @@ int ROZI_VUV_HUB::broadcast_end() {
         return SLD_BROADCAST_INACTIVE;
     broadcasting = false; // the sends below must not be queued again
 
-    // Failures below show only in the scan log; the queue is emptied anyway.
+    // Every step runs whatever failed before it, and the queue is emptied
+    // anyway; the first failed scan is the result. A lock that is not
+    // granted is not reported by itself: each scan then locks the device on
+    // its own and reports its own failure.
     lock(SLD_BROADCAST_LOCK_TIMEOUT);
+    SLD_ERROR first_failure = SLD_OK;
+    auto note = [&first_failure](SLD_ERROR status) {
+        if (first_failure == SLD_OK)
+            first_failure = status;
+    };
     unsigned long scratch = 0;
-    access_ir_hub(SLD_HUB_BROADCAST_START, &scratch);
+    note(access_ir_hub(SLD_HUB_BROADCAST_START, &scratch));
     for (unsigned i = 0; i < node_count; ++i)
         if (queued[i] != 0)
-            access_ir_direct(static_cast<unsigned char>(i), queued_ir[i], &scratch, 0, true);
+            note(access_ir_direct(static_cast<unsigned char>(i), queued_ir[i], &scratch, 0, true));
     std::memset(queued, 0, node_count);
-    access_ir_hub(SLD_HUB_BROADCAST_COMMIT, &scratch);
+    note(access_ir_hub(SLD_HUB_BROADCAST_COMMIT, &scratch));
     unlock(); // also ends a lock that the caller held before
-    return SLD_OK;
+    ROZI_VUV_MANAGER::get_manager()->last_error = first_failure;
+    return first_failure;
 }
 
 int ROZI_VUV_HUB::access_ir_hub(unsigned long value, unsigned long *captured) {

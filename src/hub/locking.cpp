@@ -29,6 +29,9 @@ SLD_ERROR ROZI_VUV_HUB::lock_with_style(unsigned long timeout, SCX_PACK_STYLE st
         manager->last_error = SLD_NO_FREE_SLOT;
         return SLD_NO_FREE_SLOT;
     }
+    // While the device was not held, another handle or client may have
+    // loaded another instruction: the first scan of this hold loads its own.
+    cached_ir = SLD_IR_UNKNOWN;
     level.keep(); // released by unlock()
     return SLD_OK;
 }

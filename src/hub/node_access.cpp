@@ -1,7 +1,7 @@
 // Scans of one node behind a hub: virtual IR scans (queued while the hub
 // broadcasts), virtual DR scans, and run-test-idle, flush and delay on the
 // hub's device. The device instruction cache is trusted only while the
-// calling thread holds the hub lock.
+// calling thread holds the hub lock, and only for scans of that one hold.
 #include <cstring>
 
 #include "frame/manager.h"
@@ -10,8 +10,13 @@
 
 SLD_ERROR ROZI_VUV_HUB::access_ir(unsigned char index, unsigned long value, unsigned long *captured,
                                   unsigned long delay, bool cache) {
-    if (broadcasting)
+    if (broadcasting) {
+        // A queued scan captures nothing; the caller would read a word that
+        // was never written.
+        if (captured != nullptr)
+            return SLD_BROADCAST_ACTIVE;
         return access_ir_queue(index, value);
+    }
     return access_ir_direct(index, value, captured, delay, cache);
 }
 

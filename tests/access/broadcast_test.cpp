@@ -9,6 +9,8 @@ using ::testing::IsEmpty;
 
 using BroadcastTest = HubTest;
 
+static const unsigned char kByteA5[1] = {0xA5};
+
 TEST_F(BroadcastTest, VersionOneHubSendsQueuedValuesInNodeOrder) {
     ASSERT_EQ(SLD_OK, sld_hub_broadcast_begin(hub));
     EXPECT_EQ(SLD_OK, sld_node_access_ir(node[2], 5, nullptr, 0));
@@ -55,9 +57,7 @@ TEST_F(BroadcastTest, QueuingDuringBroadcast) {
     sld_enable_scx_log();
     ASSERT_EQ(SLD_OK, sld_hub_broadcast_begin(hub));
     EXPECT_EQ(SLD_BROADCAST_ACTIVE, sld_hub_broadcast_begin(hub));
-    unsigned long capture = 77;
-    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[1], 6, &capture, 9));
-    EXPECT_EQ(77ul, capture);
+    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[1], 6, nullptr, 9));
     EXPECT_THAT(log_records(), IsEmpty());
     // The same node index through a second node id is the same queue slot.
     int again = open_node(hub, 1);
@@ -88,30 +88,90 @@ TEST_F(BroadcastTest, EndReleasesLockTheCallerHeld) {
     EXPECT_EQ(SLD_NOT_LOCKED, sld_hub_unlock(hub));
 }
 
-TEST_F(BroadcastTest, FailuresInEndStillReturnOkAndEmptyTheQueue) {
-    // Without the lock every scan locks the device for itself.
+// A queued scan captures nothing, so a caller who asks for the capture is
+// refused rather than left with a word that was never written.
+TEST_F(BroadcastTest, CaptureAskedWhileBroadcastingIsRefusedAndQueuesNothing) {
     ASSERT_EQ(SLD_OK, sld_hub_broadcast_begin(hub));
-    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[0], 3, nullptr, 0));
-    scxsim::fail_call(scxsim::Fn::lock, 1, 88);
+    unsigned long capture = 77;
+    EXPECT_EQ(SLD_BROADCAST_ACTIVE, sld_node_access_ir(node[kShiftNode], 6, &capture, 0));
+    EXPECT_EQ(77ul, capture);
+    unsigned char read[1] = {0};
+    SLD_BATCH_ACCESS batch[] = {batch_dr(8, kByteA5, read), batch_ir(6, &capture), batch_ir(7, nullptr),
+                                batch_end()};
+    EXPECT_EQ(SLD_BROADCAST_ACTIVE, sld_node_batch_access(node[kShiftNode], batch));
+    EXPECT_EQ(77ul, capture);
+    EXPECT_EQ(4u, take_trace().size()); // the data scan before it ran
+    // Nothing was queued for the node: a value without capture still is.
+    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[kShiftNode], 1, nullptr, 0));
     EXPECT_EQ(SLD_OK, sld_hub_broadcast_end(hub));
-    EXPECT_THAT(take_trace(),
-                ElementsAre("lock(4294967295,1)=88", "lock(6000,1)=0", "access_ir(14,0,0)=0",
-                            "access_dr(11,11,11)[0100]=0", "unlock()=0", "lock(6000,1)=0",
-                            "access_ir(14,0,0)=0", "access_dr(11,11,0)[0b00]=0",
-                            "access_dr(11,11,11)[0301]=0", "unlock()=0", "lock(6000,1)=0",
-                            "access_ir(14,0,0)=0", "access_dr(11,11,11)[0200]=0", "unlock()=0"));
-    EXPECT_EQ(0, thr_debug_total_depth());
+    unsigned long instruction = 0;
+    ASSERT_TRUE(scxsim::node_instruction(1, 0, kShiftNode, &instruction));
+    EXPECT_EQ(1ul, instruction);
+}
 
-    // A failed node scan: the rest is sent, and the queue is empty after.
+TEST_F(BroadcastTest, EndReportsItsFirstFailedScanAndStillEmptiesTheQueue) {
+    // The access_dr calls of an end with nodes 0 and 3 queued: hub
+    // instruction 1, force capture and value of each node, hub instruction 2.
+    // Every step is taken; the first failure is the result.
+    const struct {
+        scxsim::Fn fn;
+        unsigned long call;
+        SCX_ERROR code;
+        scxsim::Fn second_fn; // Fn::any: no second fault
+        unsigned long second_call;
+        SCX_ERROR second_code;
+        SLD_ERROR status;
+        size_t calls;
+    } cases[] = {
+        // The lock is not granted: each scan locks the device by itself.
+        {scxsim::Fn::lock, 1, 88, scxsim::Fn::any, 0, 0, SLD_OK, 19},
+        {scxsim::Fn::access_dr, 3, 46, scxsim::Fn::any, 0, 0, SLD_SERVER_ERROR_70, 10},
+        {scxsim::Fn::access_dr, 6, 88, scxsim::Fn::any, 0, 0, SLD_SERVER_ERROR, 10},
+        {scxsim::Fn::access_ir, 1, 1000, scxsim::Fn::access_dr, 4, 88, SLD_JTAG_ERROR, 10},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(scxsim::fn_name(c.fn)) + " " + std::to_string(c.call));
+        ASSERT_EQ(SLD_OK, sld_hub_broadcast_begin(hub));
+        EXPECT_EQ(SLD_OK, sld_node_access_ir(node[0], 3, nullptr, 0));
+        EXPECT_EQ(SLD_OK, sld_node_access_ir(node[3], 1, nullptr, 0));
+        scxsim::fail_call(c.fn, c.call, c.code);
+        if (c.second_fn != scxsim::Fn::any)
+            scxsim::fail_call(c.second_fn, c.second_call, c.second_code);
+        EXPECT_EQ(c.status, sld_hub_broadcast_end(hub));
+        EXPECT_EQ(c.calls, take_trace().size());
+        EXPECT_EQ(0, thr_debug_total_depth());
+        EXPECT_EQ(SLD_NOT_LOCKED, sld_hub_unlock(hub));
+        // The queue is empty and the hub object Idle: an empty pair follows.
+        ASSERT_EQ(SLD_OK, sld_hub_broadcast_begin(hub));
+        EXPECT_EQ(SLD_OK, sld_hub_broadcast_end(hub));
+        EXPECT_EQ(6u, take_trace().size());
+    }
+}
+
+// A failed closing hub instruction leaves the device's hub holding node
+// instructions back; an empty begin/end pair sends the framing again.
+TEST_F(BroadcastTest, FailedClosingScanIsReportedAndAnEmptyPairRecovers) {
+    unsigned long instruction = 99;
     ASSERT_EQ(SLD_OK, sld_hub_broadcast_begin(hub));
-    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[0], 3, nullptr, 0));
-    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[3], 1, nullptr, 0));
-    scxsim::fail_call(scxsim::Fn::access_dr, 2, 88);
-    EXPECT_EQ(SLD_OK, sld_hub_broadcast_end(hub));
-    EXPECT_EQ(9u, take_trace().size());
+    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[kShiftNode], 2, nullptr, 0));
+    scxsim::fail_call(scxsim::Fn::access_dr, 4, 88); // hub instruction 2
+    EXPECT_EQ(SLD_SERVER_ERROR, sld_hub_broadcast_end(hub));
+    EXPECT_EQ(0, thr_debug_total_depth());
+    ASSERT_TRUE(scxsim::node_instruction(1, 0, kShiftNode, &instruction));
+    EXPECT_EQ(0ul, instruction);
+
+    // The hub object is Idle, but the device's hub holds the value back.
+    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[kShiftNode], 1, nullptr, 0));
+    ASSERT_TRUE(scxsim::node_instruction(1, 0, kShiftNode, &instruction));
+    EXPECT_EQ(0ul, instruction);
+
     ASSERT_EQ(SLD_OK, sld_hub_broadcast_begin(hub));
     EXPECT_EQ(SLD_OK, sld_hub_broadcast_end(hub));
-    EXPECT_EQ(6u, take_trace().size());
+    ASSERT_TRUE(scxsim::node_instruction(1, 0, kShiftNode, &instruction));
+    EXPECT_EQ(1ul, instruction); // the last value held back
+    EXPECT_EQ(SLD_OK, sld_node_access_ir(node[kShiftNode], 2, nullptr, 0));
+    ASSERT_TRUE(scxsim::node_instruction(1, 0, kShiftNode, &instruction));
+    EXPECT_EQ(2ul, instruction);
 }
 
 TEST_F(BroadcastTest, HubIdsThatAreNotLive) {

@@ -81,3 +81,51 @@ TEST_F(NodeDataTest, ProbeCapturedAndSourceUpdated) {
     EXPECT_EQ(SLD_OK, sld_node_access_ir(id, kProbe, &capture, 0));
     EXPECT_EQ(kSource, capture);
 }
+
+// While the hub is not held, another handle may load another device
+// instruction. The first scan of the next hold must load its own, or its
+// data goes to whatever register that instruction selects.
+TEST_F(NodeDataTest, FirstScanOfEveryHoldLoadsItsDeviceInstruction) {
+    int id = node[kMemoryNode];
+    unsigned char address[1] = {0};
+    std::vector<unsigned char> a = word_bytes(0xA5A5A5A5, 4), b = word_bytes(0x5A5A5A5A, 4);
+    SLD_BATCH_ACCESS start[] = {batch_ir(kAddress, nullptr), batch_dr(8, address, nullptr),
+                                batch_ir(kWrite, nullptr), batch_dr(32, a.data(), nullptr), batch_end()};
+    ASSERT_EQ(SLD_OK, sld_node_lock(id, 1000));
+    EXPECT_EQ(SLD_OK, sld_node_batch_access(id, start));
+    EXPECT_EQ(SLD_OK, sld_node_unlock(id));
+
+    // Another client's handle loads the IDCODE instruction.
+    SCX_OPEN *raw = nullptr;
+    ASSERT_EQ(SCX_NO_ERROR, scx_open_device(scxsim::chain_handle(1), 0, &raw, nullptr, 0, "other client"));
+    ASSERT_EQ(SCX_NO_ERROR, scx_access_ir(raw, 6, nullptr, 0));
+    ASSERT_TRUE(scxsim::memory_poke(1, 0, kMemoryNode, 1, 0xCAFEF00D));
+    unsigned char read[4] = {0, 0, 0, 0};
+    ASSERT_EQ(SLD_OK, sld_node_lock(id, 1000));
+    EXPECT_EQ(SLD_OK, sld_node_access_dr(id, 32, b.data(), read, 0));
+    EXPECT_EQ(SLD_OK, sld_node_unlock(id));
+    EXPECT_EQ(0xCAFEF00Dul, bytes_word(read, 4)); // the node, not the IDCODE
+    uint64_t word = 0;
+    ASSERT_TRUE(scxsim::memory_peek(1, 0, kMemoryNode, 1, &word));
+    EXPECT_EQ(0x5A5A5A5Au, word);
+    EXPECT_EQ(SCX_NO_ERROR, scx_close_device(raw));
+
+    // After the server renewed the chain handle, opening the device again
+    // makes a second hub object with a handle of its own; its scan leaves
+    // device instruction 14 loaded.
+    ASSERT_TRUE(scxsim::renew_chain_handle(1));
+    int other = open_hub(kCable1, kHubV1);
+    int other_memory = open_node(other, kMemoryNode);
+    SCX_OPEN *mine = nullptr, *theirs = nullptr;
+    EXPECT_EQ(SLD_OK, sld_hub_get_scx_open_id(hub, &mine));
+    EXPECT_EQ(SLD_OK, sld_hub_get_scx_open_id(other, &theirs));
+    EXPECT_NE(mine, theirs);
+    EXPECT_EQ(SLD_OK, sld_node_access_ir(other_memory, kWrite, nullptr, 0));
+    ASSERT_EQ(SLD_OK, sld_node_lock(id, 1000));
+    EXPECT_EQ(SLD_OK, sld_node_access_dr(id, 32, a.data(), nullptr, 0));
+    EXPECT_EQ(SLD_OK, sld_node_unlock(id));
+    ASSERT_TRUE(scxsim::memory_peek(1, 0, kMemoryNode, 2, &word));
+    EXPECT_EQ(0xA5A5A5A5u, word);
+    EXPECT_EQ(SLD_OK, sld_node_close(other_memory));
+    EXPECT_EQ(SLD_OK, sld_hub_close(other));
+}

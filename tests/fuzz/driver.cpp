@@ -31,6 +31,7 @@ void Driver::run(const uint8_t *data, size_t size) {
     in_ = FuzzInput(data, size);
     model_.clear();
     seen_devices_.clear();
+    handed_tables_.clear();
     raw_handles_.clear();
     armed_.clear();
     history_.clear();

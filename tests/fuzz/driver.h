@@ -17,6 +17,8 @@
 
 // Device strings the driver remembers from the lists it was given.
 const size_t MAX_SEEN_DEVICES = 32;
+// Tables of names the driver keeps reading after they were handed out.
+const size_t MAX_HANDED_TABLES = 32;
 
 class Driver {
   public:
@@ -90,6 +92,14 @@ class Driver {
     void open_many_hubs();
     void open_many_nodes();
     void finish();
+    // A table of names is the library's until unload: every table handed out
+    // must read as it did, and equal names must come in the same table.
+    void check_table(Api fn, char **table, unsigned long count);
+
+    struct HandedTable {
+        char **table;
+        std::vector<std::string> names; // what it held when handed out
+    };
 
     struct Armed {
         scxsim::Fn fn;
@@ -100,6 +110,7 @@ class Driver {
     FuzzInput in_;
     Model model_;
     std::vector<std::string> seen_devices_;
+    std::vector<HandedTable> handed_tables_;
     std::vector<SCX_OPEN *> raw_handles_;
     std::vector<Armed> armed_;
     std::vector<std::string> history_;

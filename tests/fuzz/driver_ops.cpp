@@ -239,6 +239,7 @@ void Driver::get_hardware() {
         for (unsigned long i = 0; i < count && i < 1024; ++i)
             if (table[i] == nullptr || std::strlen(table[i]) > 4096)
                 mismatch("sld_get_hardware listed a bad name");
+        check_table(Api::get_hardware, table, count);
     } else if (got == SLD_HARDWARE_NOT_FOUND && count != 0) {
         mismatch("sld_get_hardware found nothing but wrote a count");
     }
@@ -327,6 +328,7 @@ void Driver::get_device() {
             if (!seen && seen_devices_.size() < MAX_SEEN_DEVICES)
                 seen_devices_.push_back(table[i]);
         }
+        check_table(Api::get_device, table, count);
     } else if (got == SLD_DEVICE_NOT_FOUND && (count != 0 || table != nullptr) &&
                (count != 777 || table != marker<char *>())) {
         mismatch("sld_get_device found no devices but wrote something else than count 0 and null");
@@ -339,6 +341,22 @@ void Driver::get_device() {
     expect(Api::get_device, got, known->second.status);
     if (got == SLD_OK && count != known->second.count)
         mismatch("sld_get_device counts another number of devices than on the untouched board");
+}
+
+void Driver::check_table(Api fn, char **table, unsigned long count) {
+    std::vector<std::string> names(table, table + count);
+    bool known = false;
+    for (const HandedTable &held : handed_tables_) {
+        if (std::vector<std::string>(held.table, held.table + held.names.size()) != held.names)
+            mismatch("a table of names handed out earlier no longer reads as it did");
+        if (held.names == names) {
+            known = true;
+            if (held.table != table)
+                mismatch(std::string(api_name(fn)) + " handed out another table for the same names");
+        }
+    }
+    if (!known && handed_tables_.size() < MAX_HANDED_TABLES)
+        handed_tables_.push_back(HandedTable{table, names});
 }
 
 void Driver::refresh_device() {
@@ -642,13 +660,17 @@ void Driver::access_ir() {
     }
     ModelHub &hub = *target.hub;
     if (hub.broadcasting) {
-        if (hub.queue_known)
+        // A scan that asks for a capture is refused and queues nothing.
+        if (capture)
+            expect(Api::node_access_ir, got, SLD_BROADCAST_ACTIVE);
+        else if (hub.queue_known)
             expect(Api::node_access_ir, got, hub.queued[target.index] ? SLD_NODE_ALREADY_QUEUED : SLD_OK);
         else if (got != SLD_OK && got != SLD_NODE_ALREADY_QUEUED)
             mismatch("a queued instruction scan returned " + std::to_string(got));
-        hub.queued[target.index] = true;
+        if (!capture)
+            hub.queued[target.index] = true;
         if (captured != 0xC0FFEE)
-            mismatch("a queued instruction scan wrote its capture word");
+            mismatch("an instruction scan wrote its capture word while the hub broadcasts");
         return;
     }
     documented(Api::node_access_ir, got);
@@ -731,6 +753,10 @@ void Driver::batch() {
         if (r.kind != SLD_BATCH_IR && r.kind != SLD_BATCH_DR)
             break;
         if (r.kind == SLD_BATCH_IR && hub.broadcasting) {
+            if (r.read != 0) {
+                predicted = SLD_BROADCAST_ACTIVE;
+                break;
+            }
             if (queued) {
                 predicted = SLD_NODE_ALREADY_QUEUED;
                 break;
@@ -746,10 +772,11 @@ void Driver::batch() {
     }
     if (predictable(&hub))
         expect(Api::node_batch_access, got, predicted);
-    if ((got == SLD_OK || got == SLD_NODE_ALREADY_QUEUED) && got != predicted)
+    bool queue_answer = got == SLD_OK || got == SLD_NODE_ALREADY_QUEUED || got == SLD_BROADCAST_ACTIVE;
+    if (queue_answer && got != predicted)
         mismatch("a batch returned " + std::to_string(got) + " where its queue gives " +
                  std::to_string(predicted));
-    if (got == SLD_OK || got == SLD_NODE_ALREADY_QUEUED) {
+    if (queue_answer) {
         if (hub.broadcasting && queued)
             hub.queued[target.index] = true;
     } else if (hub.broadcasting) {
@@ -826,9 +853,14 @@ void Driver::broadcast_end() {
         expect(Api::hub_broadcast_end, got, model_.hub_refusal(id));
         return;
     }
-    expect(Api::hub_broadcast_end, got, hub->broadcasting ? SLD_OK : SLD_BROADCAST_INACTIVE);
-    if (!hub->broadcasting)
+    if (!hub->broadcasting) {
+        expect(Api::hub_broadcast_end, got, SLD_BROADCAST_INACTIVE);
         return;
+    }
+    // A failed scan of the sequence is the result; the end is complete anyway.
+    documented(Api::hub_broadcast_end, got);
+    if (got == SLD_BROADCAST_INACTIVE || predictable(hub))
+        expect(Api::hub_broadcast_end, got, SLD_OK);
     hub->broadcasting = false;
     hub->queue_known = true;
     hub->queued.assign(hub->node_count, false);

@@ -118,6 +118,64 @@ TEST_F(HardwareInternals, DeviceObjectOfAnOldChainStaysWhileItHoldsHubs) {
     EXPECT_EQ(sld_hub_close(hub), SLD_OK);
 }
 
+// A table handed out stays readable and unchanged until unload, whatever
+// reads the chain again; an unchanged list hands out the same table again,
+// so reading it repeatedly allocates nothing.
+TEST_F(HardwareInternals, HandedOutTablesOutliveEveryLaterRead) {
+    const Calls original = {FPGA_A, CPLD, FPGA_OLD};
+    auto table_of = [](const char *hardware) {
+        unsigned long count = 0;
+        char **table = nullptr;
+        EXPECT_EQ(sld_get_device(hardware, &count, &table), SLD_OK);
+        EXPECT_EQ(count, 3u);
+        return table;
+    };
+    char **first = table_of(CABLE1);
+    sld_testing::fail_allocation_after(-1); // counts from here
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(sld_refresh_device(CABLE1), SLD_OK);
+        EXPECT_EQ(table_of(CABLE1), first);
+    }
+    EXPECT_EQ(sld_testing::allocation_count(), 0);
+
+    const struct {
+        const char *what;
+        void (*change)();
+    } rereads[] = {
+        // The retry of a failed open reads the chain into a fresh object.
+        {"mistyped open", [] { EXPECT_EQ(open_hub(CABLE1, "@9: nothing (0x00000000)"), -1); }},
+        {"failed read", [] { scxsim::fail_call(Fn::lock_chain, 1, 34); }},
+        {"changed IDCODE", [] { ASSERT_TRUE(scxsim::set_idcode(1, 1, 0x1A1B2C3D)); }},
+        {"device plugged in",
+         [] { ASSERT_TRUE(scxsim::insert_device(1, 0, R"({"idcode": "0x00000003", "ir_length": 2})")); }},
+    };
+    for (const auto &reread : rereads) {
+        SCOPED_TRACE(reread.what);
+        reread.change();
+        sld_refresh_device(CABLE1);
+        Calls held(first, first + 3);
+        EXPECT_EQ(held, original);
+    }
+    // The chain back as it was: its first table again, even on a device
+    // object made after it.
+    scxsim::reset();
+    sld_refresh_hardware();
+    EXPECT_EQ(table_of(CABLE1), first);
+
+    // The hardware names: the same table while they stay, kept when they change.
+    unsigned long count = 0;
+    char **names = nullptr, **again = nullptr;
+    ASSERT_EQ(sld_get_hardware(&count, &names), SLD_OK);
+    ASSERT_EQ(count, 2u);
+    const Calls listed(names, names + 2);
+    ASSERT_EQ(sld_get_hardware(&count, &again), SLD_OK);
+    EXPECT_EQ(again, names);
+    ASSERT_TRUE(scxsim::remove_cable(1));
+    ASSERT_EQ(sld_get_hardware(&count, &again), SLD_OK);
+    EXPECT_NE(again, names);
+    EXPECT_EQ(Calls(names, names + 2), listed);
+}
+
 // Runs setup, then step with its k-th allocation failing, for k = 1, 2, ...
 // until a step no longer reaches the k-th allocation; check(failed, status)
 // judges each run.

@@ -32,14 +32,14 @@ const ApiStatuses API_STATUSES[] = {
     {"sld_node_lock", {0, 5, 9, 12, 60}, true},
     {"sld_node_lock_manual", {0, 5, 9, 12, 60}, true},
     {"sld_node_unlock", {0, 5, 12, 61}, true},
-    {"sld_node_access_ir", {0, 5, 12, 52}, true},
+    {"sld_node_access_ir", {0, 5, 12, 50, 52}, true},
     {"sld_node_access_dr", {0, 5, 12}, true},
-    {"sld_node_batch_access", {0, 5, 12, 52, 100}, true},
+    {"sld_node_batch_access", {0, 5, 12, 50, 52, 100}, true},
     {"sld_node_rti", {0, 5, 12}, true},
     {"sld_node_flush", {0, 5, 12, 61}, true},
     {"sld_node_delay", {0, 5, 12, 61}, true},
     {"sld_hub_broadcast_begin", {0, 3, 9, 12, 50}, false},
-    {"sld_hub_broadcast_end", {0, 3, 12, 51}, false},
+    {"sld_hub_broadcast_end", {0, 3, 12, 51}, true},
 };
 
 static_assert(sizeof API_STATUSES / sizeof API_STATUSES[0] == static_cast<unsigned>(Api::count),

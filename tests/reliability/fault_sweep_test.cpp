@@ -37,6 +37,21 @@ std::vector<SCX_ERROR> codes_for(scxsim::Fn fn) {
     return codes;
 }
 
+// A device instruction or data scan that fails is never reported as
+// success by the node scans, batches and broadcast ends that make it.
+void check_failed_scan_reported(Session &faulted, unsigned long k, scxsim::Fn fn, SCX_ERROR code) {
+    if (code == SCX_NO_ERROR || (fn != scxsim::Fn::access_ir && fn != scxsim::Fn::access_dr))
+        return;
+    long index = faulted.call_of_scx_call(k);
+    if (index < 0)
+        return;
+    Api api = faulted.calls()[static_cast<size_t>(index)];
+    bool scans = api == Api::node_access_ir || api == Api::node_access_dr || api == Api::node_batch_access ||
+                 api == Api::hub_broadcast_end;
+    if (scans && faulted.statuses()[static_cast<size_t>(index)] == SLD_OK)
+        faulted.violation(std::string(api_name(api)) + " returned 0 although one of its scans failed");
+}
+
 class ScxFaultSweep : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(ScxFaultSweep, FailingAnyCallLeavesNothingBehind) {
@@ -69,6 +84,7 @@ TEST_P(ScxFaultSweep, FailingAnyCallLeavesNothingBehind) {
             std::vector<scxsim::Call> seen = scxsim::trace();
             if (seen.size() < k || seen[k - 1].fn != fn || seen[k - 1].result != code)
                 faulted.violation("the calls before the failing one differ from the baseline");
+            check_failed_scan_reported(faulted, k, fn, code);
             harness.settle(faulted, fn != scxsim::Fn::close_device);
 
             harness.prepare();

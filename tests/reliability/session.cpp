@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "scxsim.h"
 #include "thr_debug.h"
 
 namespace {
@@ -41,6 +42,7 @@ void Session::watch_allocations(long (*counter)(), long fail_at) {
 SLD_ERROR Session::note(Api fn, SLD_ERROR status) {
     calls_.push_back(fn);
     statuses_.push_back(status);
+    scx_calls_after_.push_back(scxsim::call_count());
     if (!status_documented(fn, status))
         violation(describe(fn, status) + ", which it never returns");
     if (allocation_counter_ != nullptr) {
@@ -53,6 +55,13 @@ SLD_ERROR Session::note(Api fn, SLD_ERROR status) {
     forget_dead_holds();
     check_depth(api_name(fn));
     return status;
+}
+
+long Session::call_of_scx_call(unsigned long k) const {
+    for (size_t i = 0; i < scx_calls_after_.size(); ++i)
+        if (scx_calls_after_[i] >= k)
+            return static_cast<long>(i);
+    return -1;
 }
 
 int Session::held_count() const {
@@ -302,8 +311,9 @@ SLD_ERROR Session::node_unlock(int node_id) {
 SLD_ERROR Session::broadcast_end(int hub_id) {
     SLD_ERROR status = sld_hub_broadcast_end(hub_id);
     HubObject *object = object_of_hub(hub_id);
-    // The end sends under the hub lock and releases it, also one the caller held.
-    if (status == SLD_OK && object != nullptr)
+    // An end that ran sends under the hub lock and releases it, also one the
+    // caller held, whether or not its scans failed.
+    if (status != SLD_BROADCAST_INACTIVE && object != nullptr)
         object->held = false;
     return note(Api::hub_broadcast_end, status);
 }

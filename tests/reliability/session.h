@@ -59,6 +59,10 @@ class Session {
     // Index into calls() of that call, or -1.
     long allocation_failed_in() const { return allocation_failed_in_; }
 
+    // Index into calls() of the call that made the k-th SCX call (counted
+    // from 1 since the simulator's call count was last reset), or -1.
+    long call_of_scx_call(unsigned long k) const;
+
   private:
     struct HubObject {
         SCX_OPEN *handle;         // the hub's device handle: its identity
@@ -77,6 +81,7 @@ class Session {
     std::string context_;
     std::vector<Api> calls_;
     std::vector<SLD_ERROR> statuses_;
+    std::vector<unsigned long> scx_calls_after_; // the simulator's call count after each call
     std::vector<std::string> violations_;
     std::vector<HubObject> objects_;
     std::map<int, size_t> hub_objects_; // hub id -> index into objects_
