@@ -431,7 +431,7 @@ TEST(Examples, EachRunsOnTheDefaultBoard) {
     EXPECT_EQ(list.exit_code, 0) << list.err;
     EXPECT_TRUE(contains(list.out, "  @1: SIM-FPGA-A (0x020A10DD): hub with 4 nodes\n")) << list.out;
     EXPECT_TRUE(contains(list.out, "    node 3: manufacturer 110, node id 4, version 1, instance 0\n"));
-    EXPECT_TRUE(contains(list.out, "  @3: SIM-FPGA-OLD (0x12345093): no usable hub (status 4)\n"));
+    EXPECT_TRUE(contains(list.out, "  @3: SIM-FPGA-OLD (0x12345093): no usable hub (SLD_UNSUPPORTED_HUB)\n"));
     EXPECT_TRUE(contains(list.out, "SimCable-2\n  @1: SIM-FPGA-B (0x02B150DD): hub with 2 nodes\n"));
     ProcessResult memory = run_program(std::string(EXAMPLES_DIR) + "/memory_node", {});
     EXPECT_EQ(memory.exit_code, 0) << memory.err;
