@@ -77,6 +77,12 @@ TEST(ToolBoards, RefusedBoardsExitWithFourAndNameThePath) {
                 << result.err;
             EXPECT_TRUE(contains(result.err, c.message)) << result.err;
         }
+        // The same board named by the environment rather than --board.
+        ProcessResult by_environment =
+            run_program("env", {"SCX_SIM_BOARD=" + path, std::string(SLDTOOL_PATH), "list"});
+        EXPECT_EQ(by_environment.exit_code, 4) << by_environment.err;
+        EXPECT_TRUE(contains(by_environment.err, "sldtool: the JTAG backend did not start: "))
+            << by_environment.err;
     }
 }
 

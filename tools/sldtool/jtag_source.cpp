@@ -24,18 +24,22 @@ void add_source_options(CLI::App &app, JtagSource *source) {
 }
 
 void use_source(const JtagSource &source) {
-    if (source.board.empty()) {
+    if (!source.board.empty()) {
+        if (!std::ifstream(source.board)) {
+            throw ToolError(exit_file, "cannot read board file " + quoted(source.board));
+        }
+        // Must come before the first call that reaches the JTAG library.
+        setenv("SCX_SIM_BOARD", source.board.c_str(), 1);
+    }
+    // Also a board named in the environment may have been refused.
+    const char *failure = scx_backend_failure != nullptr ? scx_backend_failure() : nullptr;
+    if (failure == nullptr) {
         return;
     }
-    if (!std::ifstream(source.board)) {
-        throw ToolError(exit_file, "cannot read board file " + quoted(source.board));
-    }
-    // Must come before the first call that reaches the JTAG library.
-    setenv("SCX_SIM_BOARD", source.board.c_str(), 1);
-    const char *failure = scx_backend_failure != nullptr ? scx_backend_failure() : nullptr;
-    if (failure != nullptr) {
+    if (!source.board.empty()) {
         throw ToolError(exit_file, "cannot use board file " + quoted(source.board) + ": " + failure);
     }
+    throw ToolError(exit_file, std::string("the JTAG backend did not start: ") + failure);
 }
 
 } // namespace sldtool

@@ -20,7 +20,8 @@ void add_source_options(CLI::App &app, JtagSource *source);
 
 // Sets the source up for the SCX library; call before anything reaches the
 // JTAG client library. Throws a ToolError (exit_file) when the board file
-// cannot be read or the SCX library refuses it.
+// cannot be read, or when the SCX library says its backend did not start
+// (a board refused, also one named by SCX_SIM_BOARD).
 void use_source(const JtagSource &source);
 
 } // namespace sldtool

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "numbers.h"
+#include "printable.h"
 
 namespace sldtool {
 
@@ -152,7 +153,7 @@ void write_decoded_log(std::ostream &out, const std::vector<LogStep> &steps) {
     std::map<std::string, unsigned long> loaded;
     size_t index = 1;
     for (const LogStep &step : steps) {
-        out << "[" << step.label << "]\n";
+        out << "[" << printable(step.label) << "]\n";
         unsigned long &instruction = loaded.emplace(step.device, SLD_IR_UNKNOWN).first->second;
         const std::vector<LogEntry> &entries = step.entries;
         for (size_t i = 0; i < entries.size();) {
