@@ -202,24 +202,6 @@ TEST_F(ToolInProcess, InventoryOfTheDefaultBoard) {
     EXPECT_TRUE(inventory.warnings.empty());
 }
 
-// Cables that share a short name are each listed with their own chain.
-TEST_F(ToolInProcess, InventoryKeepsCablesOfOneNameApart) {
-    load_board(R"({"cables": [
-        {"persistent_id": 7, "name": "twin", "full_name": "twin [7]",
-         "devices": [{"idcode": "0x1234567F", "ir_length": 4}]},
-        {"persistent_id": 8, "name": "twin", "full_name": "twin [8]", "devices": []},
-        {"persistent_id": 9, "name": "nameless", "devices": [{"idcode": "0x7654321F", "ir_length": 4}]}]})");
-    Inventory inventory = take_inventory(nullptr);
-    ASSERT_EQ(inventory.cables.size(), 3u);
-    EXPECT_EQ(inventory.cables[0].cable.persistent_id, 7u);
-    ASSERT_EQ(inventory.cables[0].devices.size(), 1u);
-    EXPECT_EQ(inventory.cables[0].devices[0].device, "@1: unknown device (0x1234567F)");
-    EXPECT_EQ(inventory.cables[1].cable.persistent_id, 8u);
-    EXPECT_EQ(inventory.cables[1].device_status, SLD_DEVICE_NOT_FOUND);
-    ASSERT_EQ(inventory.cables[2].devices.size(), 1u);
-    EXPECT_EQ(inventory.cables[2].devices[0].device, "@1: unknown device (0x7654321F)");
-}
-
 TEST_F(ToolInProcess, DeviceStringsSplitIntoPositionNameAndIdcode) {
     unsigned long position = 0;
     std::string name, idcode;
@@ -263,42 +245,6 @@ TEST_F(ToolInProcess, ScanLogStepsHoldOnlyTheirOwnRecords) {
     EXPECT_EQ(head, nullptr);
     EXPECT_EQ(sld_node_close(node), SLD_OK);
     EXPECT_EQ(sld_hub_close(hub), SLD_OK);
-}
-
-// The log of a batch carries what the library does not record: the
-// captures of the tool's own scans, its run-test-idle and delay steps.
-TEST_F(ToolInProcess, TheLogCarriesCapturesRunTestIdleAndDelays) {
-    ScanLog log;
-    log.start();
-    run_batch(memory_node(), "ir 1\ndr 8 10\nir 2 delay 3\ndr 32 cafef00d\nrti 7\ndelay 2\nir 1\ndr 8 10\n",
-              &log);
-    log.finish();
-    std::vector<const LogEntry *> entries;
-    for (const LogStep &step : log.steps()) {
-        if (step.label.rfind("batch", 0) == 0) {
-            for (const LogEntry &entry : step.entries) {
-                entries.push_back(&entry);
-            }
-        }
-    }
-    // ir 1: IR 14, force capture, VIR; dr: IR 12, VDR; ir 2: the same, then
-    // its delay; dr 32; rti; delay; ir 1 and dr 8 again.
-    std::vector<LogKind> kinds;
-    std::vector<unsigned long> captured_bits;
-    for (const LogEntry *entry : entries) {
-        kinds.push_back(entry->kind);
-        captured_bits.push_back(entry->captured_bits);
-    }
-    const LogKind I = LogKind::ir, D = LogKind::dr, R = LogKind::rti, W = LogKind::delay;
-    EXPECT_EQ(kinds, (std::vector<LogKind>{I, D, D, I, D, I, D, D, W, I, D, R, W, I, D, D, I, D}));
-    EXPECT_EQ(captured_bits,
-              (std::vector<unsigned long>{0, 0, 8, 0, 8, 0, 0, 8, 0, 0, 32, 0, 0, 0, 0, 8, 0, 8}));
-    EXPECT_EQ(entries[8]->value, 3u);
-    EXPECT_EQ(entries[11]->value, 7u);
-    EXPECT_EQ(entries[12]->value, 2u);
-    // The address register captured 0x10 again, then moved on by the write.
-    EXPECT_EQ(entries[17]->captured, std::vector<uint8_t>{0x11});
-    EXPECT_EQ(entries[7]->captured, std::vector<uint8_t>{0x01}) << "ADDRESS was loaded when WRITE came";
 }
 
 TEST_F(ToolInProcess, OpeningLogsTheDiscoveryAndClosesOnEveryFailure) {

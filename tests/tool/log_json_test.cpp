@@ -1,10 +1,7 @@
-// The scan log as JSON and in words: captures where the tool knows them,
-// run-test-idle and delay steps without a record number.
+// The scan log as JSON: captures where the tool knows them, run-test-idle
+// and delay steps without a record number.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "log_decode.h"
 #include "log_json.h"
 
 using namespace sldtool;
@@ -65,19 +62,4 @@ TEST(LogJson, EveryEntryInTheDocumentedShape) {
     for (size_t i = 0; i < entries.size(); ++i) {
         EXPECT_EQ(entries[i].dump(), expected[i]);
     }
-}
-
-TEST(LogWords, CapturesAndStepsTheLibraryDoesNotRecord) {
-    std::ostringstream out;
-    write_decoded_log(out, steps());
-    EXPECT_EQ(out.str(), "scan log: 5 records\n"
-                         "[batch lines 1-2]\n"
-                         "  #1              IR 14  select virtual instruction register\n"
-                         "  #2              DR 11 bits 0x205  node 1 (address 2), instruction 0x5; captured "
-                         "instruction 0x03\n"
-                         "                  delay 5 microseconds\n"
-                         "  #3              IR 12  select virtual data register\n"
-                         "  #4              DR 12 bits 0x234  virtual data scan; captured 0xacd\n"
-                         "  #5              DR 4 bits (nothing written)  virtual data scan\n"
-                         "                  RTI 9 TCK clocks in Run-Test/Idle\n");
 }

@@ -4,7 +4,6 @@
 #include <sstream>
 
 #include "batch_parse.h"
-#include "commands.h"
 #include "errors.h"
 #include "numbers.h"
 #include "printable.h"
@@ -213,28 +212,4 @@ TEST(Printable, EscapesControlBytesAndCutsLongQuotes) {
     EXPECT_EQ(printable("x\ny", true), "x\ny");
     EXPECT_EQ(printable("caf\xc3\xa9"), "caf\xc3\xa9") << "UTF-8 stays";
     EXPECT_EQ(quoted(std::string(100, 'z')), "\"" + std::string(64, 'z') + "...\"");
-}
-
-// dr on the command line: --ir between LENGTH [DATA] pairs, - for no DATA.
-TEST(DrCommand, WordsBecomeScansInTheOrderGiven) {
-    const std::vector<Operation> ops = dr_command(
-        {{true, "1"}, {false, "8"}, {false, "0x10"}, {true, "2"}, {false, "32"}, {false, "-"}, {false, "4"}});
-    ASSERT_EQ(ops.size(), 5u);
-    EXPECT_EQ(ops[0].kind, OpKind::ir);
-    EXPECT_EQ(ops[1].length, 8u);
-    EXPECT_EQ(ops[1].data, std::vector<uint8_t>{0x10});
-    EXPECT_EQ(ops[2].value, 2u);
-    EXPECT_FALSE(ops[3].has_data);
-    EXPECT_EQ(ops[4].length, 4u);
-    EXPECT_FALSE(ops[4].has_data);
-    const std::vector<std::vector<DrWord>> bad = {
-        {{true, "1"}}, {{false, "0"}}, {{false, "8"}, {false, "1ff"}}, {{true, "0x1ffffffff"}, {false, "8"}}};
-    for (const std::vector<DrWord> &words : bad) {
-        try {
-            dr_command(words);
-            ADD_FAILURE() << "accepted " << words.size() << " words";
-        } catch (const ToolError &error) {
-            EXPECT_EQ(error.exit_code(), exit_usage) << error.what();
-        }
-    }
 }
