@@ -37,7 +37,7 @@ static int list_hub(const char *cable, const char *device) {
         result = failed("sld_hub_get_number_of_nodes", status);
         count = 0;
     } else {
-        printf("  %s: hub with %u nodes\n", device, (unsigned)count);
+        printf("  %s: hub with %u node%s\n", device, (unsigned)count, count == 1 ? "" : "s");
     }
     for (index = 0; index < count; ++index) {
         SLD_NODE_INFO info;
