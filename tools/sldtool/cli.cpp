@@ -211,21 +211,22 @@ int run(int argc, char **argv) {
     ir->add_option("value", args.ir_value, "the instruction")->required()->type_name("VALUE");
     ir->footer(std::string(SYNTAX) + "\n\n" + EXIT_CODES);
 
-    CLI::App *dr = app.add_subcommand(
-        "dr", "virtual DR scans, each LENGTH [DATA] (- for no DATA), with --ir VALUE before any of them; "
-              "prints the captures");
+    CLI::App *dr =
+        app.add_subcommand("dr", "virtual DR scans, with instructions loaded between them; prints the captures");
     add_target_options(dr, args);
     dr->add_flag("--lock", args.scan.lock, "hold the hub lock around the scans");
     CLI::Option *dr_ir =
         dr->add_option("--ir", args.dr_irs,
-                       "load this instruction into the node (again before each scan it is given before); "
-                       "without it the first scan goes to what the hub selected last, which after opening "
-                       "is the hub itself")
+                       "load this instruction before the scans that follow (may be repeated between "
+                       "them); without one the first scan goes to what the hub selected last, which after "
+                       "opening is the hub itself")
             ->type_size(1)
             ->allow_extra_args(false)
             ->type_name("VALUE");
     CLI::Option *dr_scan =
-        dr->add_option("scans", args.dr_words, "LENGTH [DATA] ...")->type_name("LENGTH [DATA]");
+        dr->add_option("scans", args.dr_words,
+                       "data scans: each LENGTH is followed by its DATA, or by - (or nothing) for none")
+            ->type_name("LENGTH [DATA]");
     dr->footer(std::string(SYNTAX) + "\n\n" + EXIT_CODES);
 
     CLI::App *batch =
