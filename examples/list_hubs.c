@@ -10,9 +10,10 @@
 #include <string.h>
 
 #include "sld.h"
+#include "sld_status.h"
 
 static int failed(const char *call, SLD_ERROR status) {
-    fprintf(stderr, "list_hubs: %s failed with status %d\n", call, status);
+    fprintf(stderr, "list_hubs: %s failed: %s, %s\n", call, sld_status_name(status), sld_status_text(status));
     return 1;
 }
 
@@ -25,7 +26,7 @@ static int list_hub(const char *cable, const char *device) {
     SLD_ERROR status = sld_hub_open(cable, device, &hub_id);
 
     if (status == SLD_HUB_NOT_FOUND || status == SLD_UNSUPPORTED_HUB) {
-        printf("  %s: no usable hub (status %d)\n", device, status);
+        printf("  %s: no usable hub (%s)\n", device, sld_status_name(status));
         return 0;
     }
     if (status != SLD_OK) {
@@ -36,7 +37,7 @@ static int list_hub(const char *cable, const char *device) {
         result = failed("sld_hub_get_number_of_nodes", status);
         count = 0;
     } else {
-        printf("  %s: hub with %u nodes\n", device, (unsigned)count);
+        printf("  %s: hub with %u node%s\n", device, (unsigned)count, count == 1 ? "" : "s");
     }
     for (index = 0; index < count; ++index) {
         SLD_NODE_INFO info;

@@ -10,6 +10,7 @@
 #include <stdio.h>
 
 #include "sld.h"
+#include "sld_status.h"
 
 #define CABLE "SimCable-1"
 #define DEVICE "@1: SIM-FPGA-A (0x020A10DD)"
@@ -27,7 +28,8 @@
 static const unsigned long WORDS[WORD_COUNT] = {0x12345678UL, 0xCAFEF00DUL, 0x0BADBEEFUL, 0x00C0FFEEUL};
 
 static int failed(const char *call, SLD_ERROR status) {
-    fprintf(stderr, "memory_node: %s failed with status %d\n", call, status);
+    fprintf(stderr, "memory_node: %s failed: %s, %s\n", call, sld_status_name(status),
+            sld_status_text(status));
     return 1;
 }
 

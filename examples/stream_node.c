@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "sld.h"
+#include "sld_status.h"
 
 #define CABLE "SimCable-1"
 #define DEVICE "@1: SIM-FPGA-A (0x020A10DD)"
@@ -28,7 +29,8 @@
 static const char MESSAGE[] = "hello, device\n";
 
 static int failed(const char *call, SLD_ERROR status) {
-    fprintf(stderr, "stream_node: %s failed with status %d\n", call, status);
+    fprintf(stderr, "stream_node: %s failed: %s, %s\n", call, sld_status_name(status),
+            sld_status_text(status));
     return 1;
 }
 

@@ -119,7 +119,7 @@ enum SLD_BATCH_KIND {
  *   write    instruction value                const unsigned char* bits, or 0
  *   read     unsigned long* capture, or 0     unsigned char* buffer, or 0
  *   length   not read                         scan length in bits
- *   delay    delay after the scan, 0 for none
+ *   delay    microseconds of delay after the scan, 0 for none
  */
 typedef struct SLD_BATCH_ACCESS {
     unsigned long kind;
@@ -222,16 +222,23 @@ SLD_API SLD_ERROR sld_node_unlock(int node_id);
 
 /* ---- Node access ------------------------------------------------------------ */
 
+/* Units, as the JTAG client library defines them: a delay is in
+ * microseconds, waited between the scans before and after it (a simulated
+ * world lets no time pass); a run-test-idle count is a number of TCK clocks
+ * spent in the Run-Test/Idle state. */
+
 /* Virtual IR scan: loads the instruction (masked to the node's width) and,
- * when capture is not null, stores the captured instruction. Queued instead
- * while the hub broadcasts; a scan that asks for a capture is then refused
- * and queues nothing. 0; 5; 12; 50 capture asked while the hub broadcasts;
- * 52 already queued; a translated error. */
+ * when capture is not null, stores the captured instruction; then delays
+ * the device by delay microseconds (0: none). Queued instead while the hub
+ * broadcasts; a scan that asks for a capture is then refused and queues
+ * nothing. 0; 5; 12; 50 capture asked while the hub broadcasts; 52 already
+ * queued; a translated error. */
 SLD_API SLD_ERROR sld_node_access_ir(int node_id, unsigned long instruction, unsigned long *capture,
                                      unsigned long delay);
 /* Virtual DR scan of length bits through the node the hub has selected (the
- * one of the last IR scan). write and read may be null; buffers hold
- * (length + 7) / 8 bytes, bit j in bit j % 8 of byte j / 8. 0; 5; 12; error. */
+ * one of the last IR scan), then a delay of delay microseconds (0: none).
+ * write and read may be null; buffers hold (length + 7) / 8 bytes, bit j in
+ * bit j % 8 of byte j / 8. 0; 5; 12; error. */
 SLD_API SLD_ERROR sld_node_access_dr(int node_id, unsigned long length, const unsigned char *write,
                                      unsigned char *read, unsigned long delay);
 /* Runs records until one whose kind is neither IR nor DR; stops at the
@@ -239,11 +246,13 @@ SLD_API SLD_ERROR sld_node_access_dr(int node_id, unsigned long length, const un
  * queued, or refused with 50 when they ask for a capture, as single scans
  * are. 0; 5; 12; 50; 52; 100; a translated error. */
 SLD_API SLD_ERROR sld_node_batch_access(int node_id, const SLD_BATCH_ACCESS *records);
-/* Run-test-idle on the node's device. 0; 5; 12; a translated error. */
+/* Run-test-idle on the node's device: count TCK clocks in Run-Test/Idle.
+ * 0; 5; 12; a translated error. */
 SLD_API SLD_ERROR sld_node_rti(int node_id, unsigned long count);
 /* Flushes queued JTAG work; needs the hub lock. 0; 5; 12; 61; error. */
 SLD_API SLD_ERROR sld_node_flush(int node_id);
-/* Delays the device; needs the hub lock. 0; 5; 12; 61; error. */
+/* Delays the device by delay microseconds; needs the hub lock. 0; 5; 12;
+ * 61; error. */
 SLD_API SLD_ERROR sld_node_delay(int node_id, unsigned long delay);
 
 /* ---- Broadcast ---------------------------------------------------------------- */

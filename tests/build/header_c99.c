@@ -3,6 +3,7 @@
 #include <stddef.h>
 
 #include "sld.h"
+#include "sld_status.h"
 
 size_t sld_c_layout(int which);
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "sld.h"
+#include "sld_status.h"
 
 extern "C" size_t sld_c_layout(int which);
 
@@ -68,4 +70,41 @@ TEST(RecordLayout, StatusValuesAreTheDocumentedOnes) {
     EXPECT_EQ(SLD_NOT_LOCKED, 61);
     EXPECT_EQ(SLD_SERVER_ERROR_70, 70);
     EXPECT_EQ(SLD_NULL_ARGUMENT, 100);
+}
+
+// The words of sld_status.h cover every status of sld.h, each under its own
+// name, and nothing else.
+TEST(StatusWords, EveryStatusHasItsNameAndNoOtherValueHasOne) {
+    const struct {
+        SLD_ERROR status;
+        const char *name;
+    } statuses[] = {{SLD_OK, "SLD_OK"},
+                    {SLD_HARDWARE_NOT_FOUND, "SLD_HARDWARE_NOT_FOUND"},
+                    {SLD_DEVICE_NOT_FOUND, "SLD_DEVICE_NOT_FOUND"},
+                    {SLD_INVALID_HUB_ID, "SLD_INVALID_HUB_ID"},
+                    {SLD_UNSUPPORTED_HUB, "SLD_UNSUPPORTED_HUB"},
+                    {SLD_INVALID_NODE_ID, "SLD_INVALID_NODE_ID"},
+                    {SLD_INVALID_NODE_INDEX, "SLD_INVALID_NODE_INDEX"},
+                    {SLD_JTAG_ERROR, "SLD_JTAG_ERROR"},
+                    {SLD_HUB_NOT_FOUND, "SLD_HUB_NOT_FOUND"},
+                    {SLD_NO_FREE_SLOT, "SLD_NO_FREE_SLOT"},
+                    {SLD_HUB_HAS_OPEN_NODES, "SLD_HUB_HAS_OPEN_NODES"},
+                    {SLD_SERVER_ERROR, "SLD_SERVER_ERROR"},
+                    {SLD_STALE_ID, "SLD_STALE_ID"},
+                    {SLD_BROADCAST_ACTIVE, "SLD_BROADCAST_ACTIVE"},
+                    {SLD_BROADCAST_INACTIVE, "SLD_BROADCAST_INACTIVE"},
+                    {SLD_NODE_ALREADY_QUEUED, "SLD_NODE_ALREADY_QUEUED"},
+                    {SLD_ALREADY_LOCKED, "SLD_ALREADY_LOCKED"},
+                    {SLD_NOT_LOCKED, "SLD_NOT_LOCKED"},
+                    {SLD_SERVER_ERROR_70, "SLD_SERVER_ERROR_70"},
+                    {SLD_NULL_ARGUMENT, "SLD_NULL_ARGUMENT"}};
+    size_t named = 0;
+    for (SLD_ERROR value = -5; value <= 200; ++value)
+        named += sld_status_info(value) != nullptr;
+    EXPECT_EQ(named, sizeof statuses / sizeof statuses[0]);
+    for (const auto &s : statuses) {
+        EXPECT_STREQ(sld_status_name(s.status), s.name);
+        EXPECT_GT(std::strlen(sld_status_text(s.status)), 5u) << s.name;
+    }
+    EXPECT_STREQ(sld_status_name(13), "unknown status");
 }

@@ -22,6 +22,13 @@ std::string nodes(size_t count) {
     return s;
 }
 
+std::string memories(size_t count, unsigned long depth) {
+    std::string s;
+    for (size_t i = 0; i < count; ++i)
+        s += std::string(i ? "," : "") + R"({"model": "memory", "depth": )" + std::to_string(depth) + "}";
+    return s;
+}
+
 std::string one_device(const std::string &device) {
     return R"({"cables": [{"persistent_id": 5, "devices": [)" + device + "]}]}";
 }
@@ -47,6 +54,18 @@ TEST_F(SimWorld, AGoodBoardReplacesTheWorld) {
     EXPECT_EQ(33u, scx_print_hardware_name(two, nullptr, 0, false, &len)) << "no short name";
     scx_close_device(x);
 
+    // A cable without a full name is found by its short name; the limit on
+    // node state leaves room for 32 memories of the largest depth.
+    ASSERT_TRUE(scxsim::load_board_string(
+        R"({"cables": [{"persistent_id": 4, "name": "short", "devices": [{"idcode": 1, "ir_length": 8,
+            "hub": {"version": 0, "ir_width": 8, "nodes": [)" +
+            memories(32, 1048576) + "]}}]}]}",
+        &error))
+        << error;
+    SCX_HARDWARE found;
+    EXPECT_EQ(0u, scx_find_hardware("short", &found, 5000));
+    EXPECT_EQ(4u, found.persistent_id);
+
     ASSERT_TRUE(scxsim::load_board_string(scxsim::default_board_json(), &error)) << error;
     EXPECT_EQ(3u, chain_length(1));
     EXPECT_EQ(1u, chain_length(2));
@@ -66,6 +85,14 @@ TEST_F(SimWorld, BadBoardsNameThePathAndKeepTheWorld) {
          "board: $.cables[0].name: expected a string, got a number"},
         {R"({"cables": [{"persistent_id": 1}, {"persistent_id": 1}]})",
          "board: $.cables[1].persistent_id: duplicate persistent id 1"},
+        {R"({"cables": [{"persistent_id": 1, "full_name": "A"}, {"persistent_id": 2, "full_name": "A"}]})",
+         "board: $.cables[1].full_name: duplicate full name \"A\""},
+        {R"({"cables": [{"persistent_id": 1, "name": "X", "full_name": "X [a]"}, {"persistent_id": 2, "name": "X [a]"}]})",
+         "board: $.cables[1].name: duplicate full name \"X [a]\" (taken from the short name"},
+        {one_device(R"({"idcode": 1, "ir_length": 8, "hub": {"version": 0, "ir_width": 8, "nodes": [)" +
+                    memories(33, 1048576) + "]}}"),
+         "board: $.cables[0].devices[0].hub.nodes[32]: this node brings the simulated node state to 264 MiB, "
+         "more than the 256 MiB"},
         {R"({"cables": [{"persistent_id": 1, "colour": "red"}]})",
          "board: $.cables[0].colour: unknown field"},
         {one_device(R"({"idcode": "0x1FFFFFFFF", "ir_length": 8})"),
@@ -121,5 +148,9 @@ TEST_F(SimWorld, BoardFilesNameTheFile) {
     std::remove(path.c_str());
     EXPECT_FALSE(scxsim::load_board_file(path, &error));
     EXPECT_EQ(path + ": cannot read the file", error);
+    EXPECT_FALSE(scxsim::load_board_file(testing::TempDir(), &error));
+    EXPECT_NE(std::string::npos, error.find(": is a directory, not a board file")) << error;
+    EXPECT_FALSE(scxsim::load_board_file("/dev/null", &error));
+    EXPECT_NE(std::string::npos, error.find(": is not a regular file")) << error;
     EXPECT_EQ(1u, chain_length(3));
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "core/scxcore.h"
 #include "scx/scx.h"
 #include "scxsim.h"
 
@@ -20,6 +21,7 @@ TEST(SimEnvironment, TheNamedBoardIsTheHomeBoard) {
     EXPECT_EQ(47u, scx_get_hardware(&n, nullptr, 10000));
     EXPECT_EQ(1u, n);
     EXPECT_NE(nullptr, scxsim::chain_handle(42));
+    EXPECT_EQ(nullptr, scx_backend_failure()) << "the board loaded";
     ASSERT_TRUE(scxsim::load_board_string(scxsim::default_board_json(), nullptr));
     EXPECT_EQ(nullptr, scxsim::chain_handle(42));
     scxsim::reset();

@@ -119,6 +119,40 @@ TEST_F(SimWorld, TraceTextHasTheFixedForm) {
     EXPECT_EQ(18u, scxsim::trace_text_of_cable(1).size());
 }
 
+// The trace is a ring: a long run keeps only its last calls, each with its
+// own bits, and a test may ask for every call.
+TEST_F(SimWorld, TheTraceKeepsItsLastCallsUnlessAskedForAll) {
+    SCX_OPEN *h = open(1, 0);
+    ir(h, 6); // IDCODE: 32 bits that do not change, so writes come back in order
+    const struct {
+        unsigned long limit;
+        unsigned long scans;
+        size_t kept;
+    } cases[] = {{3, 5, 3}, {10, 3000, 10}, {scxsim::trace_everything, 70000, 70000}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE("limit " + std::to_string(c.limit));
+        scxsim::clear_trace();
+        scxsim::set_trace_limit(c.limit);
+        for (unsigned long i = 0; i < c.scans; ++i)
+            dr(h, 32, i);
+        const std::vector<scxsim::Call> calls = scxsim::trace();
+        ASSERT_EQ(c.kept, calls.size());
+        for (size_t k = 0; k < calls.size(); ++k) {
+            const unsigned long i = c.scans - c.kept + k;
+            ASSERT_EQ((std::vector<uint8_t>{uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16), 0}),
+                      calls[k].written)
+                << "call " << k;
+            ASSERT_EQ(4u, calls[k].read.size());
+        }
+    }
+    scxsim::reset();
+    h = open(1, 0);
+    for (unsigned long i = 0; i < scxsim::default_trace_limit + 5; ++i)
+        scx_flush(h);
+    EXPECT_EQ(scxsim::default_trace_limit, scxsim::trace().size()) << "reset restores the default ring";
+    scx_close_device(h);
+}
+
 TEST_F(SimWorld, TracingCanBeStoppedAndCleared) {
     SCX_OPEN *h = open(1, 0);
     scxsim::set_tracing(false);

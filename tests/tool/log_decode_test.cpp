@@ -12,14 +12,14 @@ namespace {
 
 LogEntry ir(unsigned long instruction) {
     LogEntry entry;
-    entry.kind = SLD_LOG_IR;
+    entry.kind = LogKind::ir;
     entry.value = instruction;
     return entry;
 }
 
 LogEntry dr(unsigned long length, std::vector<uint8_t> data) {
     LogEntry entry;
-    entry.kind = SLD_LOG_DR;
+    entry.kind = LogKind::dr;
     entry.value = length;
     entry.has_data = true;
     entry.data = data;

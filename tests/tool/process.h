@@ -55,11 +55,14 @@ inline std::string shell_quoted(const std::string &word) {
 }
 
 // Runs program with the arguments, standard input from input, outside any
-// simulator board the test environment may name.
-inline ProcessResult run_program(const std::string &program, std::initializer_list<std::string> args,
-                                 const std::string &input = "") {
+// simulator board the test environment may name; in directory dir when
+// one is given.
+template <typename Args>
+ProcessResult run_program(const std::string &program, const Args &args, const std::string &input = "",
+                          const std::string &dir = "") {
     TempFile in(input), err;
-    std::string command = "env -u SCX_SIM_BOARD " + shell_quoted(program);
+    std::string command = (dir.empty() ? "" : "cd " + shell_quoted(dir) + " && ") + "env -u SCX_SIM_BOARD " +
+                          shell_quoted(program);
     for (const std::string &arg : args) {
         command += " " + shell_quoted(arg);
     }
@@ -77,6 +80,11 @@ inline ProcessResult run_program(const std::string &program, std::initializer_li
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.err = err.content();
     return result;
+}
+
+inline ProcessResult run_program(const std::string &program, std::initializer_list<std::string> args,
+                                 const std::string &input = "") {
+    return run_program<std::initializer_list<std::string>>(program, args, input);
 }
 
 #endif

@@ -11,7 +11,7 @@ using namespace sldtool;
 
 namespace {
 
-LogEntry entry(unsigned kind, unsigned long value, std::vector<uint8_t> data, bool has_data = true) {
+LogEntry entry(LogKind kind, unsigned long value, std::vector<uint8_t> data, bool has_data = true) {
     LogEntry e;
     e.kind = kind;
     e.value = value;
@@ -73,7 +73,7 @@ TEST(VcdWriter, WritesAFileTheReaderAcceptsWithEverySignalDeclared) {
     LogStep step;
     step.device = "d";
     step.node_count = 4;
-    step.entries = {entry(SLD_LOG_IR, 14, {}), entry(SLD_LOG_DR, 11, {0x02, 0x02})};
+    step.entries = {entry(LogKind::ir, 14, {}), entry(LogKind::dr, 11, {0x02, 0x02})};
     VcdFile file = parsed({step});
     EXPECT_EQ(file.timescale, "1ns");
     for (const char *name : {"tck", "tdi", "shift_dr", "instruction", "dr_length", "vir_address", "vir_value",
@@ -90,12 +90,12 @@ TEST(VcdWriter, ReplaysTheLoggedScansBitForBit) {
     LogStep first;
     first.device = "d";
     first.node_count = 4;
-    first.entries = {entry(SLD_LOG_IR, 14, {}), entry(SLD_LOG_DR, 11, {0x05, 0x03}),
-                     entry(SLD_LOG_IR, 12, {}), entry(SLD_LOG_DR, 9, {0xA5, 0x01})};
+    first.entries = {entry(LogKind::ir, 14, {}), entry(LogKind::dr, 11, {0x05, 0x03}),
+                     entry(LogKind::ir, 12, {}), entry(LogKind::dr, 9, {0xA5, 0x01})};
     LogStep second;
     second.device = "d";
     second.node_count = 4;
-    second.entries = {entry(SLD_LOG_DR, 3, {}, false)};
+    second.entries = {entry(LogKind::dr, 3, {}, false)};
     VcdFile file = parsed({first, second});
     Replayed r = replay(file);
     ASSERT_EQ(r.scans.size(), 3u);

@@ -1,39 +1,65 @@
-// Batch files: one scan or auxiliary operation per line.
+// Batch files: one operation per line.
 //
 //   ir VALUE [delay N]         virtual IR scan, the capture printed
-//   dr LENGTH [HEX] [delay N]  virtual DR scan (nothing written without
-//                              HEX), the captured bits printed
-//   rti COUNT                  run-test-idle
-//   delay AMOUNT               delay of the device
+//   dr LENGTH [DATA] [delay N] virtual DR scan (nothing written without
+//                              DATA), the captured bits printed
+//   rti COUNT                  COUNT TCK clocks in Run-Test/Idle
+//   delay N                    N microseconds of delay
 //
 // Keywords in any case; "#" starts a comment; blank lines are skipped.
-// Numbers as on the command line; HEX is always hexadecimal.
+// Numbers and DATA as on the command line (numbers.h).
 #ifndef SLDTOOL_BATCH_PARSE_H
 #define SLDTOOL_BATCH_PARSE_H
 
-#include <cstdint>
 #include <istream>
 #include <string>
 #include <vector>
 
+#include "operations.h"
+
 namespace sldtool {
 
-enum class BatchOp { ir, dr, rti, delay };
+// Most bytes a batch may have.
+const size_t MAX_BATCH_BYTES = size_t(256) << 20;
 
-struct BatchLine {
-    unsigned line = 0; // line number in the file, from 1
-    std::string text;  // the line as written, without comment
-    BatchOp op = BatchOp::ir;
-    unsigned long value = 0;  // ir: instruction; rti: count; delay: amount
-    unsigned long length = 0; // dr: bits
-    bool has_data = false;    // dr: bits to write given
-    std::vector<uint8_t> data;
-    unsigned long delay = 0; // ir, dr: delay after the scan
+enum class LineKind { blank, good, bad };
+
+// Parses one line as written (comment and blanks included) into op, or
+// stores what is wrong with it.
+LineKind parse_batch_line(const std::string &line, Operation *op, std::string *error);
+
+// A whole batch, checked once and then parsed again line by line as a run
+// reaches it: only its text is held, not a parsed line for every line.
+class BatchText {
+  public:
+    // Reads all of in and checks every line: each malformed one adds
+    // "line N: what is wrong" to errors. False, with *failure set, when in
+    // cannot be read or holds more than MAX_BATCH_BYTES.
+    bool read(std::istream &in, std::vector<std::string> *errors, std::string *failure);
+    // The good lines, blank ones left out.
+    size_t size() const { return lines_.size(); }
+    Operation operation(size_t index) const;
+
+  private:
+    struct Line {
+        uint32_t number;
+        uint32_t length;
+        size_t offset;
+    };
+    std::string text_;
+    std::vector<Line> lines_;
 };
 
-// Parses a whole batch. Every malformed line adds "line N: what is wrong"
-// to errors; the lines are good only when errors stays empty.
-std::vector<BatchLine> parse_batch(std::istream &in, std::vector<std::string> *errors);
+// The good lines of a checked batch, in order.
+class BatchSource : public OperationSource {
+  public:
+    explicit BatchSource(const BatchText &batch) : batch_(batch) {}
+    bool next(Operation *op) override;
+
+  private:
+    const BatchText &batch_;
+    size_t next_ = 0;
+};
 
 } // namespace sldtool
 

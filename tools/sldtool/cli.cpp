@@ -1,22 +1,24 @@
 #include "cli.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
 #include "batch_parse.h"
-#include "batch_run.h"
+#include "commands.h"
 #include "errors.h"
 #include "inventory.h"
+#include "jtag_source.h"
 #include "list_output.h"
 #include "log_decode.h"
 #include "numbers.h"
+#include "report.h"
+#include "run_ops.h"
 #include "scan_log.h"
-#include "scans.h"
 #include "sld.h"
 #include "vcd_writer.h"
 
@@ -31,20 +33,31 @@ namespace {
 const char *const EXIT_CODES = "Exit codes:\n"
                                "  0  success\n"
                                "  1  a library call failed (its status is printed by name)\n"
-                               "  2  usage error: bad arguments, numbers, hex data or batch lines\n"
-                               "  3  no such cable or device, or node index out of range\n"
-                               "  4  a file could not be read or written";
+                               "  2  usage error: bad arguments, numbers, data or batch lines\n"
+                               "  3  no such cable, device or node, or a name that fits several\n"
+                               "  4  a file could not be read or written, or the board file was refused";
 
-struct Arguments {
-    std::string board;
+const char *const SYNTAX = "Numbers (VALUE, LENGTH, COUNT, INDEX, --timeout): decimal, 0x hex or 0b binary.\n"
+                           "DATA: hex digits with or without 0x, or 0b and binary digits: one number whose\n"
+                           "bit 0 is shifted first; it must fit in LENGTH bits.\n"
+                           "Units: a delay is in microseconds; an rti COUNT is TCK clocks in Run-Test/Idle.\n"
+                           "The node: its INDEX, or id:N for the node whose node id is N.";
+
+// Options that apply to every command.
+struct GlobalOptions {
+    JtagSource source;
     bool log = false;
     std::string vcd;
     bool json = false;
+};
+
+struct Arguments {
+    GlobalOptions global;
     ScanOptions scan;
     std::string timeout = std::to_string(DEFAULT_LOCK_TIMEOUT);
-    std::string value;    // ir: instruction; dr: length
-    std::string data;     // dr: hex bits
-    std::string ir_first; // dr: instruction loaded first
+    std::string ir_value;              // ir
+    std::vector<std::string> dr_irs;   // dr: each --ir
+    std::vector<std::string> dr_words; // dr: LENGTH and DATA words
     std::string batch = "-";
 };
 
@@ -57,21 +70,38 @@ std::string version_text() {
     return text;
 }
 
+CLI::Validator non_empty() {
+    return CLI::Validator([](std::string &value) { return value.empty() ? "is empty" : ""; }, "",
+                          "non-empty");
+}
+
+void add_global_options(CLI::App &app, GlobalOptions *global) {
+    add_source_options(app, &global->source);
+    app.add_flag("--log", global->log,
+                 "print the scan log afterwards, decoded (with --json: in the document)");
+    app.add_option("--vcd", global->vcd, "write the scan log as a VCD waveform to this file")
+        ->type_name("FILE")
+        ->check(non_empty());
+    app.add_flag("--json", global->json,
+                 "JSON instead of text, for every command (schema in docs/sldtool.md)");
+}
+
 void add_target_options(CLI::App *command, Arguments &args) {
     command->add_option("-c,--cable", args.scan.target.cable, "the cable: short or full hardware name")
         ->required()
         ->type_name("NAME");
     command
         ->add_option("-d,--device", args.scan.target.device,
-                     "the device: its device string, or @N for position N")
+                     "the device: its device string, @N for position N, or its name when unique on the chain")
         ->required()
         ->type_name("DEVICE");
-    command->add_option("-n,--node", args.scan.target.node, "the node index within the device's hub")
+    command->add_option("-n,--node", args.scan.target.node, "the node: its index in the hub, or id:N")
         ->required()
-        ->type_name("INDEX");
+        ->type_name("NODE");
     command->add_option("--timeout", args.timeout, "hub lock time-out in the JTAG library's units (ms)")
         ->capture_default_str()
         ->type_name("NUMBER");
+    command->add_flag("--json", args.global.json, "JSON instead of text (schema in docs/sldtool.md)");
 }
 
 unsigned long lock_timeout(const std::string &text) {
@@ -83,40 +113,51 @@ unsigned long lock_timeout(const std::string &text) {
     return static_cast<unsigned long>(value);
 }
 
-std::vector<BatchLine> read_batch(const std::string &path) {
+void read_batch(const std::string &path, BatchText *batch) {
     std::ifstream file;
     std::istream *in = &std::cin;
     if (path != "-") {
-        file.open(path);
+        file.open(path, std::ios::binary);
         if (!file) {
             throw ToolError(exit_file, "cannot read batch file \"" + path + "\"");
         }
         in = &file;
     }
+    const std::string source = path == "-" ? "standard input" : path;
     std::vector<std::string> errors;
-    std::vector<BatchLine> lines = parse_batch(*in, &errors);
-    if (in->bad()) {
-        throw ToolError(exit_file, "error while reading batch file \"" + path + "\"");
+    std::string failure;
+    if (!batch->read(*in, &errors, &failure)) {
+        throw ToolError(exit_file, "cannot use batch " + source + ": " + failure);
     }
     if (!errors.empty()) {
         std::string message = "malformed batch, nothing was scanned:";
-        const std::string source = path == "-" ? "standard input" : path;
         for (const std::string &error : errors) {
             message += "\n  " + source + ": " + error;
         }
         throw ToolError(exit_usage, message);
     }
-    return lines;
 }
 
-void run_list(const Arguments &args, ScanLog *log) {
-    Inventory inventory = take_inventory(log);
-    if (inventory.cables.empty() && !args.board.empty()) {
-        std::cerr << "sldtool: note: the board file \"" << args.board
-                  << "\" gave no cables; a message from the JTAG library above may say why\n";
+// The --ir and LENGTH/DATA words of dr in the order they were given.
+std::vector<DrWord> dr_words(const CLI::App *dr, const CLI::Option *ir, const CLI::Option *words,
+                             const Arguments &args) {
+    std::vector<DrWord> ordered;
+    size_t next_ir = 0, next_word = 0;
+    for (const CLI::Option *option : dr->parse_order()) {
+        if (option == ir && next_ir < args.dr_irs.size()) {
+            ordered.push_back(DrWord{true, args.dr_irs[next_ir++]});
+        } else if (option == words && next_word < args.dr_words.size()) {
+            ordered.push_back(DrWord{false, args.dr_words[next_word++]});
+        }
     }
-    if (args.json) {
-        write_json(std::cout, inventory);
+    return ordered;
+}
+
+void run_list(const Arguments &args, ScanLog &log) {
+    Inventory inventory = take_inventory(log.started() ? &log : nullptr);
+    if (args.global.json) {
+        log.finish();
+        write_json(std::cout, inventory, args.global.log ? &log.steps() : nullptr);
     } else {
         write_tree(std::cout, inventory);
     }
@@ -130,15 +171,14 @@ void run_list(const Arguments &args, ScanLog *log) {
 }
 
 void write_log_outputs(const Arguments &args, const ScanLog &log, std::ofstream *vcd) {
-    if (args.log) {
-        // Keep standard output pure JSON when JSON was asked for.
-        write_decoded_log(args.json ? std::cerr : std::cout, log.steps());
+    if (args.global.log && !args.global.json) {
+        write_decoded_log(std::cout, log.steps());
     }
     if (vcd->is_open()) {
         write_vcd(*vcd, log.steps());
         vcd->close();
         if (vcd->fail()) {
-            throw ToolError(exit_file, "cannot write VCD file \"" + args.vcd + "\"");
+            throw ToolError(exit_file, "cannot write VCD file \"" + args.global.vcd + "\"");
         }
     }
 }
@@ -158,37 +198,36 @@ int run(int argc, char **argv) {
     app.footer(EXIT_CODES);
     app.require_subcommand(0, 1);
     app.fallthrough();
-    app.add_option("--board", args.board, "simulated board file to use (sets SCX_SIM_BOARD)")
-        ->type_name("FILE");
-    app.add_flag("--log", args.log, "print the scan log afterwards, decoded");
-    app.add_option("--vcd", args.vcd, "write the scan log as a VCD waveform to this file")->type_name("FILE");
+    add_global_options(app, &args.global);
 
     CLI::App *list =
         app.add_subcommand("list", "tree of cables, devices, hubs and nodes (the default command)");
-    list->add_flag("--json", args.json, "JSON instead of the tree (schema in docs/sldtool.md)");
+    list->add_flag("--json", args.global.json, "JSON instead of the tree (schema in docs/sldtool.md)");
     list->footer(EXIT_CODES);
 
     CLI::App *ir = app.add_subcommand("ir", "one virtual IR scan; prints the captured instruction");
     add_target_options(ir, args);
     ir->add_flag("--lock", args.scan.lock, "hold the hub lock around the scan");
-    ir->add_option("value", args.value, "instruction value (decimal, 0x hex or 0b binary)")
-        ->required()
-        ->type_name("NUMBER");
-    ir->footer(EXIT_CODES);
+    ir->add_option("value", args.ir_value, "the instruction")->required()->type_name("VALUE");
+    ir->footer(std::string(SYNTAX) + "\n\n" + EXIT_CODES);
 
-    CLI::App *dr = app.add_subcommand("dr", "one virtual DR scan; prints the captured bits in hex");
+    CLI::App *dr =
+        app.add_subcommand("dr", "virtual DR scans, with instructions loaded between them; prints the captures");
     add_target_options(dr, args);
     dr->add_flag("--lock", args.scan.lock, "hold the hub lock around the scans");
-    dr->add_option(
-          "--ir", args.ir_first,
-          "first load this instruction into the node; without it the scan goes to what the hub selected "
-          "last, which after opening is the hub itself")
-        ->type_name("NUMBER");
-    dr->add_option("length", args.value, "scan length in bits")->required()->type_name("NUMBER");
-    dr->add_option("data", args.data,
-                   "bits to write as one hex number, bit 0 shifted first; none: write nothing")
-        ->type_name("HEX");
-    dr->footer(EXIT_CODES);
+    CLI::Option *dr_ir =
+        dr->add_option("--ir", args.dr_irs,
+                       "load this instruction before the scans that follow (may be repeated between "
+                       "them); without one the first scan goes to what the hub selected last, which after "
+                       "opening is the hub itself")
+            ->type_size(1)
+            ->allow_extra_args(false)
+            ->type_name("VALUE");
+    CLI::Option *dr_scan =
+        dr->add_option("scans", args.dr_words,
+                       "data scans: each LENGTH is followed by its DATA, or by - (or nothing) for none")
+            ->type_name("LENGTH [DATA]");
+    dr->footer(std::string(SYNTAX) + "\n\n" + EXIT_CODES);
 
     CLI::App *batch =
         app.add_subcommand("batch", "ir/dr/rti/delay lines from a file, run under one hub lock");
@@ -196,65 +235,79 @@ int run(int argc, char **argv) {
     batch->add_option("file", args.batch, "batch file; - or none: standard input")
         ->capture_default_str()
         ->type_name("FILE");
-    batch->footer(
-        std::string("Lines: ir VALUE [delay N] | dr LENGTH [HEX] [delay N] | rti COUNT | delay AMOUNT\n"
-                    "'#' starts a comment.\n") +
-        EXIT_CODES);
+    batch->footer(std::string("Lines: ir VALUE [delay N] | dr LENGTH [DATA] [delay N] | rti COUNT | delay N\n"
+                              "Keywords in any case; '#' starts a comment.\n") +
+                  SYNTAX + "\n\n" + EXIT_CODES);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
-        int code = app.exit(error);
-        return code == 0 ? exit_success : exit_usage;
+        if (error.get_exit_code() == 0) {
+            return app.exit(error) == 0 ? exit_success : exit_usage; // --help, --version
+        }
+        std::cerr << "sldtool: " << error.what() << "\nRun with --help for more information." << std::endl;
+        return exit_usage;
     }
 
-    int code = exit_success;
-    ScanLog log;
+    const bool scanning = ir->parsed() || dr->parsed() || batch->parsed();
+    ScanLog log(args.global.log || !args.global.vcd.empty());
+    std::unique_ptr<Reporter> reporter;
+    std::optional<ToolError> failure;
     std::ofstream vcd;
     try {
-        if (!args.board.empty()) {
-            if (!std::ifstream(args.board)) {
-                throw ToolError(exit_file, "cannot read board file \"" + args.board + "\"");
-            }
-            // Must come before the first call that reaches the JTAG library.
-            setenv("SCX_SIM_BOARD", args.board.c_str(), 1);
-        }
-        if (!args.vcd.empty()) {
-            vcd.open(args.vcd);
+        use_source(args.global.source);
+        if (!args.global.vcd.empty()) {
+            vcd.open(args.global.vcd);
             if (!vcd) {
-                throw ToolError(exit_file, "cannot write VCD file \"" + args.vcd + "\"");
+                throw ToolError(exit_file, "cannot write VCD file \"" + args.global.vcd + "\"");
             }
         }
         args.scan.timeout = lock_timeout(args.timeout);
-        std::vector<BatchLine> lines;
-        if (batch->parsed()) {
-            lines = read_batch(args.batch);
-        }
-        if (args.log || vcd.is_open()) {
-            log.start();
-        }
-        ScanLog *log_ptr = log.started() ? &log : nullptr;
-        if (ir->parsed()) {
-            run_ir(args.scan, args.value, log_ptr, std::cout);
-        } else if (dr->parsed()) {
-            if (args.ir_first.empty()) {
-                std::cerr << "sldtool: note: without --ir the scan goes to what the hub selected last; after "
-                             "opening the hub that is the hub itself, not node "
-                          << args.scan.target.node << "\n";
+        if (!scanning) {
+            if (log.keeps()) {
+                log.start();
             }
-            run_dr(args.scan, args.value, args.data, args.ir_first, log_ptr, std::cout);
-        } else if (batch->parsed()) {
-            run_batch(args.scan, lines, log_ptr, std::cout);
+            run_list(args, log);
         } else {
-            run_list(args, log_ptr);
+            std::vector<Operation> ops;
+            BatchText text;
+            std::unique_ptr<OperationSource> source;
+            if (batch->parsed()) {
+                read_batch(args.batch, &text);
+                source.reset(new BatchSource(text));
+                args.scan.lock = true;
+            } else {
+                ops =
+                    ir->parsed() ? ir_command(args.ir_value) : dr_command(dr_words(dr, dr_ir, dr_scan, args));
+                if (ops.front().kind == OpKind::dr) {
+                    std::cerr << "sldtool: note: without --ir the scan goes to what the hub selected last; "
+                                 "after opening the hub that is the hub itself, not the node\n";
+                }
+                source.reset(new OperationList(std::move(ops)));
+            }
+            const std::string command = batch->parsed() ? "batch" : ir->parsed() ? "ir" : "dr";
+            reporter = args.global.json
+                           ? json_reporter(std::cout, command)
+                           : text_reporter(std::cout, batch->parsed() ? TextStyle::batch : TextStyle::scans);
+            // Always on for scans: the width of each instruction comes from it.
+            log.start();
+            run_operations(args.scan, *source, log, *reporter);
         }
     } catch (const ToolError &error) {
-        code = report(error);
+        failure = error;
     } catch (const std::bad_alloc &) {
-        code = report(ToolError(exit_library, "out of memory"));
+        failure = ToolError(exit_library, "out of memory");
     }
+    int code = exit_success;
     try {
         log.finish();
+        if (reporter) {
+            reporter->finish(failure ? &*failure : nullptr,
+                             args.global.json && args.global.log ? &log.steps() : nullptr);
+        }
+        if (failure) {
+            code = report(*failure);
+        }
         write_log_outputs(args, log, &vcd);
     } catch (const ToolError &error) {
         int log_code = report(error);

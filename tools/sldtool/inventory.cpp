@@ -1,7 +1,6 @@
 #include "inventory.h"
 
 #include "errors.h"
-#include "full_names.h"
 
 namespace sldtool {
 
@@ -46,20 +45,16 @@ void read_hub(const std::string &cable, DeviceEntry *entry, ScanLog *log, Invent
 }
 
 void read_cable(CableEntry *cable, ScanLog *log, Inventory *inventory) {
-    unsigned long persistent_id = 0;
-    // The first lookup after the server has given a hardware a new chain
-    // fails and the next one finds it.
-    int status = sld_get_hardware_persistent_id(cable->name.c_str(), &persistent_id);
-    if (status == SLD_HARDWARE_NOT_FOUND) {
-        status = sld_get_hardware_persistent_id(cable->name.c_str(), &persistent_id);
+    if (cable->cable.has_persistent_id && cable->cable.library_name.empty()) {
+        // The library finds another cable by each of this one's names.
+        cable->device_status = SLD_HARDWARE_NOT_FOUND;
+        cable->device_call = "sld_get_hardware_persistent_id";
+        return;
     }
-    if (status == SLD_OK) {
-        cable->persistent_id = persistent_id;
-        cable->has_full_name = hardware_full_name(persistent_id, &cable->full_name);
-    }
+    const std::string &name = cable->cable.label();
     unsigned long count = 0;
     char **strings = nullptr;
-    cable->device_status = sld_get_device(cable->name.c_str(), &count, &strings);
+    cable->device_status = sld_get_device(name.c_str(), &count, &strings);
     if (cable->device_status != SLD_OK) {
         return;
     }
@@ -70,7 +65,7 @@ void read_cable(CableEntry *cable, ScanLog *log, Inventory *inventory) {
         cable->devices.push_back(entry);
     }
     for (DeviceEntry &entry : cable->devices) {
-        read_hub(cable->name, &entry, log, inventory);
+        read_hub(name, &entry, log, inventory);
     }
 }
 
@@ -78,17 +73,10 @@ void read_cable(CableEntry *cable, ScanLog *log, Inventory *inventory) {
 
 Inventory take_inventory(ScanLog *log) {
     Inventory inventory;
-    unsigned long count = 0;
-    char **names = nullptr;
-    int status = sld_get_hardware(&count, &names);
-    if (status == SLD_HARDWARE_NOT_FOUND) {
-        return inventory;
-    }
-    check_status(status, "sld_get_hardware");
-    for (unsigned long i = 0; i < count && names != nullptr && names[i] != nullptr; ++i) {
+    for (Cable &listed : list_cables()) {
         CableEntry cable;
-        cable.name = names[i];
-        inventory.cables.push_back(cable);
+        cable.cable = std::move(listed);
+        inventory.cables.push_back(std::move(cable));
     }
     for (CableEntry &cable : inventory.cables) {
         read_cable(&cable, log, &inventory);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cables.h"
 #include "scan_log.h"
 #include "sld.h"
 
@@ -19,11 +20,9 @@ struct DeviceEntry {
 };
 
 struct CableEntry {
-    std::string name;           // short name
-    bool has_full_name = false; // false when the client library gives none
-    std::string full_name;
-    unsigned long persistent_id = 0; // 0 when it could not be had
-    int device_status = SLD_OK;      // status of sld_get_device when not SLD_OK
+    Cable cable;
+    int device_status = SLD_OK; // status of device_call when not SLD_OK
+    std::string device_call = "sld_get_device";
     std::vector<DeviceEntry> devices;
 };
 

@@ -1,25 +1,11 @@
 #include "list_output.h"
 
-#include <nlohmann/json.hpp>
-
-#include "status_names.h"
+#include "json_types.h"
+#include "log_json.h"
 
 namespace sldtool {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
-
-Json status_json(int status, const std::string &call) {
-    Json json;
-    json["code"] = status;
-    json["name"] = status_name(status);
-    json["message"] = status_text(status);
-    if (!call.empty()) {
-        json["call"] = call;
-    }
-    return json;
-}
 
 Json device_json(const DeviceEntry &device) {
     Json json;
@@ -58,15 +44,16 @@ Json device_json(const DeviceEntry &device) {
     return json;
 }
 
-Json cable_json(const CableEntry &cable) {
+Json cable_json(const CableEntry &entry) {
+    const Cable &cable = entry.cable;
     Json json;
     json["name"] = cable.name;
     json["full_name"] = cable.has_full_name ? Json(cable.full_name) : Json(nullptr);
-    json["persistent_id"] = cable.persistent_id != 0 ? Json(cable.persistent_id) : Json(nullptr);
+    json["persistent_id"] = cable.has_persistent_id ? Json(cable.persistent_id) : Json(nullptr);
     json["device_status"] =
-        cable.device_status != SLD_OK ? status_json(cable.device_status, "sld_get_device") : Json(nullptr);
+        entry.device_status != SLD_OK ? status_json(entry.device_status, entry.device_call) : Json(nullptr);
     json["devices"] = Json::array();
-    for (const DeviceEntry &device : cable.devices) {
+    for (const DeviceEntry &device : entry.devices) {
         json["devices"].push_back(device_json(device));
     }
     return json;
@@ -74,15 +61,15 @@ Json cable_json(const CableEntry &cable) {
 
 } // namespace
 
-void write_json(std::ostream &out, const Inventory &inventory) {
+void write_json(std::ostream &out, const Inventory &inventory, const std::vector<LogStep> *log) {
     Json json;
-    json["schema_version"] = LIST_SCHEMA_VERSION;
+    json["schema_version"] = SCHEMA_VERSION;
     json["cables"] = Json::array();
     for (const CableEntry &cable : inventory.cables) {
         json["cables"].push_back(cable_json(cable));
     }
-    // Names come from the hardware: replace bytes that are not UTF-8.
-    out << json.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    json["scan_log"] = log != nullptr ? log_json(*log) : Json(nullptr);
+    out << dump_json(json) << "\n";
 }
 
 } // namespace sldtool

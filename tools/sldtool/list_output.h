@@ -3,18 +3,17 @@
 #define SLDTOOL_LIST_OUTPUT_H
 
 #include <ostream>
+#include <vector>
 
 #include "inventory.h"
+#include "scan_log.h"
 
 namespace sldtool {
 
 void write_tree(std::ostream &out, const Inventory &inventory);
 
-// Version of the JSON document's layout; raised when a field changes meaning
-// or goes away (new fields may appear without it).
-const int LIST_SCHEMA_VERSION = 1;
-
-void write_json(std::ostream &out, const Inventory &inventory);
+// log: the scan log for the document's "scan_log", or null for none.
+void write_json(std::ostream &out, const Inventory &inventory, const std::vector<LogStep> *log = nullptr);
 
 } // namespace sldtool
 

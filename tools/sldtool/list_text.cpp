@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "printable.h"
 #include "status_names.h"
 
 namespace sldtool {
@@ -40,7 +41,7 @@ std::string hub_failure(const DeviceEntry &device) {
 }
 
 void write_device(std::ostream &out, const DeviceEntry &device, bool last) {
-    out << branch(last) << device.device << "\n";
+    out << branch(last) << printable(device.device) << "\n";
     const std::string prefix = indent(last);
     if (!device.failed_call.empty()) {
         out << prefix << branch(true) << hub_failure(device) << "\n";
@@ -55,16 +56,10 @@ void write_device(std::ostream &out, const DeviceEntry &device, bool last) {
 }
 
 void write_cable(std::ostream &out, const CableEntry &cable) {
-    out << "cable " << cable.name << " (";
-    if (cable.has_full_name) {
-        out << "full name \"" << cable.full_name << "\"";
-    } else {
-        out << "no full name";
-    }
-    if (cable.persistent_id != 0) {
-        out << ", persistent id " << cable.persistent_id << ")\n";
-    } else {
-        out << ", persistent id unknown)\n";
+    out << "cable " << printable(cable.cable.description()) << "\n";
+    if (cable.device_call != "sld_get_device") {
+        out << branch(true) << "not usable: the library finds another cable by each of its names\n";
+        return;
     }
     if (cable.device_status == SLD_DEVICE_NOT_FOUND) {
         out << branch(true) << "no devices: " << status_words(cable.device_status) << "\n";

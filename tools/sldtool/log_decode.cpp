@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "numbers.h"
+#include "printable.h"
 
 namespace sldtool {
 
@@ -40,18 +41,9 @@ std::string hub_instruction_name(uint64_t value, unsigned node_count) {
     return "";
 }
 
-std::string instruction_name(unsigned long instruction) {
-    if (instruction == SLD_IR_SELECT_VIR) {
-        return "select virtual instruction register";
-    }
-    if (instruction == SLD_IR_SELECT_VDR) {
-        return "select virtual data register";
-    }
-    return "";
-}
-
 bool same_scan(const LogEntry &a, const LogEntry &b) {
-    return a.kind == b.kind && a.value == b.value && a.has_data == b.has_data && a.data == b.data;
+    return a.kind == b.kind && a.value == b.value && a.has_data == b.has_data && a.data == b.data &&
+           a.captured_bits == b.captured_bits && a.captured == b.captured;
 }
 
 std::string data_text(const LogEntry &entry) {
@@ -67,8 +59,37 @@ std::string data_text(const LogEntry &entry) {
     return format_hex_bits(entry.data.data(), entry.value);
 }
 
-// What a data scan did, given the device instruction loaded before it.
-std::string dr_meaning(const LogEntry &entry, unsigned long instruction, unsigned node_count) {
+// "; captured 0x..." for the bits of the scan the tool knows, or empty.
+std::string captured_text(const LogEntry &entry) {
+    if (entry.captured_bits == 0 || entry.captured.size() * 8 < entry.captured_bits) {
+        return "";
+    }
+    // Of its own virtual IR scans the tool knows the instruction field only.
+    const std::string what = entry.captured_bits < entry.value ? "captured instruction " : "captured ";
+    return "; " + what + format_hex_bits(entry.captured.data(), entry.captured_bits);
+}
+
+std::string range_text(size_t first, size_t count) {
+    std::string text = "#" + std::to_string(first);
+    if (count > 1) {
+        text += "-#" + std::to_string(first + count - 1);
+    }
+    return text;
+}
+
+} // namespace
+
+std::string instruction_name(unsigned long instruction) {
+    if (instruction == SLD_IR_SELECT_VIR) {
+        return "select virtual instruction register";
+    }
+    if (instruction == SLD_IR_SELECT_VDR) {
+        return "select virtual data register";
+    }
+    return "";
+}
+
+std::string scan_meaning(const LogEntry &entry, unsigned long instruction, unsigned node_count) {
     if (instruction == SLD_IR_SELECT_VIR) {
         VirtualIr vir;
         if (split_virtual_ir(entry, node_count, &vir)) {
@@ -82,16 +103,6 @@ std::string dr_meaning(const LogEntry &entry, unsigned long instruction, unsigne
     return "";
 }
 
-std::string range_text(size_t first, size_t count) {
-    std::string text = "#" + std::to_string(first);
-    if (count > 1) {
-        text += "-#" + std::to_string(first + count - 1);
-    }
-    return text;
-}
-
-} // namespace
-
 unsigned address_width(unsigned node_count) {
     unsigned width = 0;
     while (node_count != 0) {
@@ -103,7 +114,7 @@ unsigned address_width(unsigned node_count) {
 
 bool split_virtual_ir(const LogEntry &entry, unsigned node_count, VirtualIr *vir) {
     const unsigned n = address_width(node_count);
-    if (entry.kind != SLD_LOG_DR || !entry.has_data || n == 0 || entry.value <= n ||
+    if (entry.kind != LogKind::dr || !entry.has_data || n == 0 || entry.value <= n ||
         entry.data.size() * 8 < entry.value) {
         return false;
     }
@@ -142,38 +153,47 @@ void write_decoded_log(std::ostream &out, const std::vector<LogStep> &steps) {
     std::map<std::string, unsigned long> loaded;
     size_t index = 1;
     for (const LogStep &step : steps) {
-        out << "[" << step.label << "]\n";
+        out << "[" << printable(step.label) << "]\n";
         unsigned long &instruction = loaded.emplace(step.device, SLD_IR_UNKNOWN).first->second;
         const std::vector<LogEntry> &entries = step.entries;
         for (size_t i = 0; i < entries.size();) {
+            const LogEntry &entry = entries[i];
+            if (!entry.recorded()) {
+                // Not a record of the library: no number, no folding.
+                out << std::string(18, ' ')
+                    << (entry.kind == LogKind::rti
+                            ? "RTI " + std::to_string(entry.value) + " TCK clocks in Run-Test/Idle"
+                            : "delay " + std::to_string(entry.value) + " microseconds")
+                    << "\n";
+                ++i;
+                continue;
+            }
             size_t run = 1;
-            while (i + run < entries.size() && entries[i].kind == SLD_LOG_DR &&
-                   same_scan(entries[i], entries[i + run])) {
+            while (i + run < entries.size() && entry.kind == LogKind::dr &&
+                   same_scan(entry, entries[i + run])) {
                 ++run;
             }
-            const LogEntry &entry = entries[i];
             // Records numbered in a column wide enough for "#1000-#1039".
             const std::string range = range_text(index, run);
             std::ostringstream line;
             line << "  " << range << std::string(range.size() < 16 ? 16 - range.size() : 1, ' ');
-            if (entry.kind == SLD_LOG_IR) {
+            if (entry.kind == LogKind::ir) {
                 instruction = entry.value;
                 line << "IR " << entry.value;
                 std::string name = instruction_name(entry.value);
                 if (!name.empty()) {
                     line << "  " << name;
                 }
-            } else if (entry.kind == SLD_LOG_DR) {
+            } else {
                 line << "DR " << entry.value << " bits " << data_text(entry);
-                std::string meaning = dr_meaning(entry, instruction, step.node_count);
+                std::string meaning = scan_meaning(entry, instruction, step.node_count);
                 if (!meaning.empty()) {
                     line << "  " << meaning;
                 }
+                line << captured_text(entry);
                 if (run > 1) {
                     line << "  (" << run << " scans)";
                 }
-            } else {
-                line << "record of unknown kind " << entry.kind;
             }
             out << line.str() << "\n";
             index += run;

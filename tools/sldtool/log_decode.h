@@ -1,6 +1,7 @@
 // The scan log in words: device instructions by name, virtual instruction
 // scans taken apart into node address and instruction, data scans with
-// their length and bits.
+// their length, the bits written and the bits captured, and the tool's
+// run-test-idle and delay steps.
 #ifndef SLDTOOL_LOG_DECODE_H
 #define SLDTOOL_LOG_DECODE_H
 
@@ -31,6 +32,14 @@ bool split_virtual_ir(const LogEntry &entry, unsigned node_count, VirtualIr *vir
 
 // "node 1 (address 2), instruction 0x3", or the hub's instruction in words.
 std::string describe_virtual_ir(const VirtualIr &vir, unsigned node_count);
+
+// A device instruction in words ("select virtual instruction register"),
+// or empty.
+std::string instruction_name(unsigned long instruction);
+
+// What a data scan did, given the device instruction loaded before it, or
+// empty.
+std::string scan_meaning(const LogEntry &entry, unsigned long instruction, unsigned node_count);
 
 // Writes the whole log, one line per record or per run of equal records.
 void write_decoded_log(std::ostream &out, const std::vector<LogStep> &steps);

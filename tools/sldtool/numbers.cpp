@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "printable.h"
+
 namespace sldtool {
 
 namespace {
@@ -35,63 +37,59 @@ bool parse_number(const std::string &text, uint64_t max, uint64_t *value, std::s
         base = 2;
         digits = text.substr(2);
     }
-    if (digits.empty()) {
-        *error = "\"" + text + "\" is not a number";
-        return false;
-    }
     uint64_t result = 0;
     for (char c : digits) {
         int d = digit_value(c);
         if (d < 0 || static_cast<unsigned>(d) >= base) {
-            *error = "\"" + text + "\" is not a number (decimal, 0x hex or 0b binary)";
-            return false;
+            digits.clear();
+            break;
         }
         if (result > (max - static_cast<unsigned>(d)) / base) {
-            *error = "\"" + text + "\" is too large (at most " + std::to_string(max) + ")";
+            *error = quoted(text) + " is too large (at most " + std::to_string(max) + ")";
             return false;
         }
         result = result * base + static_cast<unsigned>(d);
+    }
+    if (digits.empty()) {
+        *error = quoted(text) + " is not a number (decimal, 0x hex or 0b binary)";
+        return false;
     }
     *value = result;
     return true;
 }
 
-bool parse_hex_bits(const std::string &text, unsigned long length, std::vector<uint8_t> *bits,
-                    std::string *error) {
-    std::string digits = has_prefix(text, 'x') ? text.substr(2) : text;
-    if (digits.empty()) {
-        *error = "\"" + text + "\" is not hex data";
-        return false;
-    }
+bool parse_data(const std::string &text, unsigned long length, std::vector<uint8_t> *bits,
+                std::string *error) {
+    // Binary digits carry one bit each, hexadecimal ones four.
+    const bool binary = has_prefix(text, 'b');
+    const unsigned bits_per_digit = binary ? 1 : 4;
+    const std::string digits = binary || has_prefix(text, 'x') ? text.substr(2) : text;
+    bool good = !digits.empty();
     for (char c : digits) {
-        if (digit_value(c) < 0) {
-            *error = "\"" + text + "\" is not hex data (digits 0-9, a-f)";
-            return false;
-        }
+        const int d = digit_value(c);
+        good = good && d >= 0 && static_cast<unsigned>(d) < (binary ? 2u : 16u);
     }
-    const unsigned long max_digits = (length + 3) / 4;
-    if (digits.size() > max_digits) {
-        *error = "hex data \"" + text + "\" has " + std::to_string(digits.size()) + " digits; a scan of " +
-                 std::to_string(length) + " bits takes at most " + std::to_string(max_digits);
+    if (!good) {
+        *error = quoted(text) + " is not data (hex digits with or without 0x, or 0b and binary digits)";
         return false;
     }
     std::vector<uint8_t> out((length + 7) / 8, 0);
     for (size_t k = 0; k < digits.size(); ++k) {
-        // Digit k from the right holds scan bits 4k .. 4k+3.
-        unsigned nibble = static_cast<unsigned>(digit_value(digits[digits.size() - 1 - k]));
-        for (unsigned b = 0; b < 4; ++b) {
-            if (!(nibble & (1u << b))) {
+        // Digit k from the right holds scan bits k * bits_per_digit and up.
+        const unsigned value = static_cast<unsigned>(digit_value(digits[digits.size() - 1 - k]));
+        for (unsigned b = 0; b < bits_per_digit; ++b) {
+            if (!(value & (1u << b))) {
                 continue;
             }
-            unsigned long j = 4 * k + b;
+            const uint64_t j = uint64_t(k) * bits_per_digit + b;
             if (j >= length) {
-                *error = "hex data \"" + text + "\" does not fit in " + std::to_string(length) + " bits";
+                *error = "data " + quoted(text) + " does not fit in " + std::to_string(length) + " bits";
                 return false;
             }
             out[j / 8] = static_cast<uint8_t>(out[j / 8] | (1u << (j % 8)));
         }
     }
-    *bits = out;
+    *bits = std::move(out);
     return true;
 }
 

@@ -1,5 +1,9 @@
-// Numbers and hex bit strings as the user writes them, and captured bits as
-// the tool prints them. Shared by the command line and batch files.
+// Numbers and scan data as the user writes them, and captured bits as the
+// tool prints them. Shared by the command line and batch files.
+//
+//   NUMBER  decimal, 0x hexadecimal or 0b binary (010 is ten)
+//   DATA    hexadecimal digits with or without 0x, or 0b and binary
+//           digits: one number whose bit j is the j-th bit shifted
 #ifndef SLDTOOL_NUMBERS_H
 #define SLDTOOL_NUMBERS_H
 
@@ -12,16 +16,15 @@ namespace sldtool {
 // Longest data scan the tool makes, in bits.
 const unsigned long MAX_SCAN_LENGTH = 1UL << 20;
 
-// Parses a decimal, 0x-hexadecimal or 0b-binary number no greater than max.
-// On failure returns false and stores a message (without the value's name).
+// Parses a NUMBER no greater than max. On failure returns false and stores
+// a message (without the value's name); *value is left alone.
 bool parse_number(const std::string &text, uint64_t max, uint64_t *value, std::string *error);
 
-// Parses the bits of a scan of length bits written as one hexadecimal
-// number (optional 0x): scan bit j is bit j of the number. The number may
-// have at most (length + 3) / 4 digits and must fit in length bits.
-// Stores (length + 7) / 8 bytes, scan bit j in bit j % 8 of byte j / 8.
-bool parse_hex_bits(const std::string &text, unsigned long length, std::vector<uint8_t> *bits,
-                    std::string *error);
+// Parses the DATA of a scan of length bits: leading zeros are fine, set
+// bits must lie below length. Stores (length + 7) / 8 bytes, scan bit j in
+// bit j % 8 of byte j / 8.
+bool parse_data(const std::string &text, unsigned long length, std::vector<uint8_t> *bits,
+                std::string *error);
 
 // The first length bits of a scan buffer as "0x" and (length + 3) / 4
 // lower-case hex digits, most significant first; bits beyond length are

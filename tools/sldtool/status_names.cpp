@@ -1,64 +1,15 @@
 #include "status_names.h"
 
-#include "sld.h"
+#include "sld_status.h"
 
 namespace sldtool {
 
-namespace {
-
-struct StatusInfo {
-    int status;
-    const char *name;
-    const char *text;
-};
-
-const StatusInfo STATUSES[] = {
-    {SLD_OK, "SLD_OK", "success"},
-    {SLD_HARDWARE_NOT_FOUND, "SLD_HARDWARE_NOT_FOUND", "no JTAG hardware of that name or persistent id"},
-    {SLD_DEVICE_NOT_FOUND, "SLD_DEVICE_NOT_FOUND",
-     "no such device on the chain, the chain has gone, or the hub id is not usable"},
-    {SLD_INVALID_HUB_ID, "SLD_INVALID_HUB_ID", "the hub id is out of range or not open"},
-    {SLD_UNSUPPORTED_HUB, "SLD_UNSUPPORTED_HUB",
-     "the device's hub has a version this library does not support"},
-    {SLD_INVALID_NODE_ID, "SLD_INVALID_NODE_ID", "the node id is not open, or its node has gone"},
-    {SLD_INVALID_NODE_INDEX, "SLD_INVALID_NODE_INDEX", "the node index is not below the hub's node count"},
-    {SLD_JTAG_ERROR, "SLD_JTAG_ERROR", "the JTAG client library failed in an unexpected way"},
-    {SLD_HUB_NOT_FOUND, "SLD_HUB_NOT_FOUND", "the device does not answer as a valid hub"},
-    {SLD_NO_FREE_SLOT, "SLD_NO_FREE_SLOT", "all hub ids or node ids are in use, or memory ran out"},
-    {SLD_HUB_HAS_OPEN_NODES, "SLD_HUB_HAS_OPEN_NODES", "the hub id still has node ids open"},
-    {SLD_SERVER_ERROR, "SLD_SERVER_ERROR", "the JTAG server failed"},
-    {SLD_STALE_ID, "SLD_STALE_ID",
-     "the hardware or its chain changed and the id's hub is gone; open the hub again"},
-    {SLD_BROADCAST_ACTIVE, "SLD_BROADCAST_ACTIVE", "a broadcast was begun while one was already running"},
-    {SLD_BROADCAST_INACTIVE, "SLD_BROADCAST_INACTIVE", "a broadcast was ended without being begun"},
-    {SLD_NODE_ALREADY_QUEUED, "SLD_NODE_ALREADY_QUEUED",
-     "a second instruction for the same node in one broadcast"},
-    {SLD_ALREADY_LOCKED, "SLD_ALREADY_LOCKED",
-     "the hub is already locked by this thread, or another client holds the device"},
-    {SLD_NOT_LOCKED, "SLD_NOT_LOCKED", "the hub is not locked by this thread"},
-    {SLD_SERVER_ERROR_70, "SLD_SERVER_ERROR_70", "the JTAG server reported an internal error (46)"},
-    {SLD_NULL_ARGUMENT, "SLD_NULL_ARGUMENT", "a required pointer argument was null"},
-};
-
-const StatusInfo *find(int status) {
-    for (const StatusInfo &info : STATUSES) {
-        if (info.status == status) {
-            return &info;
-        }
-    }
-    return nullptr;
-}
-
-} // namespace
-
 std::string status_name(int status) {
-    const StatusInfo *info = find(status);
-    return info ? info->name : "status " + std::to_string(status);
+    return sld_status_info(status) ? sld_status_name(status) : "status " + std::to_string(status);
 }
 
 std::string status_text(int status) {
-    const StatusInfo *info = find(status);
-    return info ? info->text : "a status this tool does not know";
+    return sld_status_info(status) ? sld_status_text(status) : "a status this tool does not know";
 }
 
 } // namespace sldtool

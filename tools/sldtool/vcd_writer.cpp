@@ -29,8 +29,11 @@ const Signal VIR_ADDRESS = {"&", "vir_address", 8};
 const Signal VIR_VALUE = {"'", "vir_value", 64};
 const Signal RECORD = {"(", "record", 32};
 const Signal STEP = {")", "step", 32};
-const Signal *const SIGNALS[] = {&TCK,         &TDI,       &SHIFT_DR, &INSTRUCTION, &DR_LENGTH,
-                                 &VIR_ADDRESS, &VIR_VALUE, &RECORD,   &STEP};
+const Signal TDO = {"*", "tdo", 1};
+const Signal RTI = {"+", "rti", 32};
+const Signal DELAY = {",", "delay", 32};
+const Signal *const SIGNALS[] = {&TCK,         &TDI,       &TDO,    &SHIFT_DR, &INSTRUCTION, &DR_LENGTH,
+                                 &VIR_ADDRESS, &VIR_VALUE, &RECORD, &STEP,     &RTI,         &DELAY};
 
 std::string binary(uint64_t value) {
     std::string text;
@@ -99,6 +102,7 @@ void write_initial_values(std::ostream &out, Dump &dump) {
     out << "$dumpvars\n";
     dump.set(TCK, uint64_t(0));
     dump.set(TDI, "x");
+    dump.set(TDO, "x");
     dump.set(SHIFT_DR, uint64_t(0));
     dump.set(INSTRUCTION, "x");
     dump.set(DR_LENGTH, uint64_t(0));
@@ -106,6 +110,8 @@ void write_initial_values(std::ostream &out, Dump &dump) {
     dump.set(VIR_VALUE, "x");
     dump.set(RECORD, uint64_t(0));
     dump.set(STEP, uint64_t(0));
+    dump.set(RTI, uint64_t(0));
+    dump.set(DELAY, uint64_t(0));
     out << "$end\n";
     dump.advance();
 }
@@ -122,17 +128,29 @@ void write_dr(Dump &dump, const LogEntry &entry, unsigned long instruction, unsi
     }
     dump.set(SHIFT_DR, uint64_t(1));
     const bool known = entry.has_data && entry.data.size() * 8 >= entry.value;
+    const unsigned long captured = entry.captured.size() * 8 >= entry.captured_bits ? entry.captured_bits : 0;
     for (unsigned long j = 0; j < entry.value; ++j) {
         dump.set(TCK, uint64_t(0));
         dump.set(TDI,
                  known ? std::string((entry.data[j / 8] >> (j % 8)) & 1u ? "1" : "0") : std::string("x"));
+        dump.set(TDO, j < captured ? std::string((entry.captured[j / 8] >> (j % 8)) & 1u ? "1" : "0")
+                                   : std::string("x"));
         dump.advance();
         dump.set(TCK, uint64_t(1));
         dump.advance();
     }
     dump.set(TCK, uint64_t(0));
+    dump.set(TDO, "x");
     dump.set(SHIFT_DR, uint64_t(0));
     dump.advance();
+}
+
+// A run-test-idle or delay step: its value for two time units.
+void write_pause(Dump &dump, const Signal &signal, unsigned long value) {
+    dump.set(signal, value);
+    dump.advance();
+    dump.advance();
+    dump.set(signal, uint64_t(0));
 }
 
 } // namespace
@@ -149,12 +167,16 @@ void write_vcd(std::ostream &out, const std::vector<LogStep> &steps) {
         dump.set(STEP, s + 1);
         dump.set(INSTRUCTION, instruction == SLD_IR_UNKNOWN ? std::string("x") : binary(instruction));
         for (const LogEntry &entry : step.entries) {
+            if (entry.kind == LogKind::rti || entry.kind == LogKind::delay) {
+                write_pause(dump, entry.kind == LogKind::rti ? RTI : DELAY, entry.value);
+                continue;
+            }
             dump.set(RECORD, ++record);
-            if (entry.kind == SLD_LOG_IR) {
+            if (entry.kind == LogKind::ir) {
                 instruction = entry.value;
                 dump.set(INSTRUCTION, entry.value);
                 dump.advance();
-            } else if (entry.kind == SLD_LOG_DR) {
+            } else {
                 write_dr(dump, entry, instruction, step.node_count);
             }
         }

@@ -40,6 +40,10 @@ class Backend {
 
     // A short lower-case name for messages: "sim", "openocd".
     virtual const char *name() const = 0;
+    // Why the backend could not start as the environment asked (a board
+    // file refused, a server not reached), or null when it is up. The text
+    // lives as long as the backend.
+    virtual const char *startup_failure() { return nullptr; }
 
     // ---- Hardware -------------------------------------------------------
     // Fills up to *count records, one per JTAG hardware (cable, server),

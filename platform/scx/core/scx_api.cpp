@@ -19,6 +19,14 @@ template <typename Call> SCX_ERROR forward(Call call) {
 
 } // namespace
 
+const char *scx_backend_failure(void) {
+    try {
+        return scx::active_backend().startup_failure();
+    } catch (...) {
+        return "the JTAG backend could not be started";
+    }
+}
+
 SCX_ERROR scx_get_hardware(unsigned long *count, SCX_HARDWARE *records, unsigned long timeout) {
     return forward([&](scx::Backend &b) { return b.get_hardware(count, records, timeout); });
 }

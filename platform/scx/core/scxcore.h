@@ -19,4 +19,12 @@ const char *active_backend_name();
 
 } // namespace scx
 
+extern "C" {
+// Why the backend of this process could not start (see
+// Backend::startup_failure), or null when it is up; chooses the backend now
+// if need be. Not part of the JTAG client boundary: a program that may run
+// over another client library declares it weak and calls it only if found.
+const char *scx_backend_failure(void);
+}
+
 #endif

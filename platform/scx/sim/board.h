@@ -70,8 +70,9 @@ bool parse_board(const std::string &text, const std::string &source, BoardDesc *
 bool parse_cable(const std::string &text, const std::string &source, CableDesc *out, std::string *error);
 bool parse_device(const std::string &text, const std::string &source, DeviceDesc *out, std::string *error);
 
-// Reads a whole file; false when it cannot be read.
-bool read_text_file(const std::string &path, std::string *text);
+// Reads a whole board file; false, with the reason in *why, when it is
+// not a readable regular file of at most 16 MiB.
+bool read_text_file(const std::string &path, std::string *text, std::string *why = nullptr);
 
 } // namespace detail
 } // namespace scxsim

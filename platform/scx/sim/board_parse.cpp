@@ -2,6 +2,8 @@
 // one message naming the source, the JSON path of the value and the fault.
 #include "board.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <initializer_list>
@@ -32,6 +34,30 @@ using nlohmann::json;
 const unsigned MAX_REGISTER_WIDTH = 4096;
 const unsigned MAX_HUB_IR_WIDTH = 56; // m + n stays within 64 bits
 const unsigned long MAX_MEMORY_DEPTH = 1UL << 20;
+// What the nodes of one board (or one hot-plugged cable or device) may
+// hold in all: a board file must not be able to take the host's memory.
+const uint64_t MAX_NODE_STATE_BYTES = uint64_t(256) << 20;
+// Larger board files are refused before they are read.
+const uint64_t MAX_BOARD_FILE_BYTES = uint64_t(16) << 20;
+
+// Bytes of simulated state a node allocates: memory words take 8 bytes
+// whatever their width.
+uint64_t state_bytes(const NodeDesc &n) {
+    switch (n.kind) {
+    case NodeKind::memory:
+        return uint64_t(n.depth) * 8;
+    case NodeKind::stream:
+        return uint64_t(n.depth) * 2;
+    case NodeKind::probe:
+        return bytes_for(n.probe_width) + bytes_for(n.source_width);
+    case NodeKind::shift:
+        break;
+    }
+    uint64_t total = 0;
+    for (const ShiftRegisterDesc &r : n.registers)
+        total += bytes_for(r.width);
+    return total;
+}
 
 struct ParseFailure {
     std::string message;
@@ -107,11 +133,20 @@ class Parser {
             fail(path + ".cables", "expected an array, got " + type_name(cables));
         BoardDesc out;
         std::set<unsigned long> seen;
+        std::set<std::string> full_names;
         for (size_t i = 0; i < cables.size(); ++i) {
             const std::string p = path + ".cables[" + std::to_string(i) + "]";
             CableDesc c = cable(cables[i], p);
             if (!seen.insert(c.persistent_id).second)
                 fail(p + ".persistent_id", "duplicate persistent id " + show(c.persistent_id, false));
+            // The full name is what the hardware is found by: two alike
+            // would make one of the cables unreachable.
+            if (c.full_name && !full_names.insert(*c.full_name).second) {
+                if (cables[i].contains("full_name"))
+                    fail(p + ".full_name", "duplicate full name \"" + *c.full_name + "\"");
+                fail(p + ".name", "duplicate full name \"" + *c.full_name +
+                                      "\" (taken from the short name; give the cable a full_name)");
+            }
             out.cables.push_back(std::move(c));
         }
         return out;
@@ -125,6 +160,9 @@ class Parser {
             static_cast<unsigned long>(field(v, "persistent_id", path, 0, 0xFFFFFFFFu, nullptr));
         c.name = text(v, "name", path);
         c.full_name = text(v, "full_name", path);
+        // Without a full name the hardware could not be found at all.
+        if (!c.full_name)
+            c.full_name = c.name;
         const uint64_t zero = 0;
         c.flags = static_cast<unsigned long>(field(v, "flags", path, 0, 0xFFFFFFFFu, &zero, true));
         if (v.contains("devices")) {
@@ -252,6 +290,12 @@ class Parser {
         n.manufacturer = unsigned(field(v, "manufacturer", path, 0, 0x7FF, &mfr));
         n.node_id = unsigned(field(v, "node_id", path, 0, 255, &zero));
         n.version = unsigned(field(v, "version", path, 0, 31, &zero));
+        state_bytes_ += state_bytes(n);
+        if (state_bytes_ > MAX_NODE_STATE_BYTES)
+            fail(path, "this node brings the simulated node state to " +
+                           std::to_string((state_bytes_ + (1u << 20) - 1) >> 20) + " MiB, more than the " +
+                           std::to_string(MAX_NODE_STATE_BYTES >> 20) +
+                           " MiB a board may hold (a memory node takes 8 bytes a word)");
         return n;
     }
 
@@ -322,6 +366,7 @@ class Parser {
     }
 
     std::string source_;
+    uint64_t state_bytes_ = 0; // of the nodes parsed so far
 };
 
 // Parses text and hands the value to `build`; every failure becomes a message.
@@ -368,14 +413,26 @@ bool parse_device(const std::string &text, const std::string &source, DeviceDesc
         text, source, [out](Parser &p, const json &v) { *out = p.device(v, "$"); }, error);
 }
 
-bool read_text_file(const std::string &path, std::string *text) {
+bool read_text_file(const std::string &path, std::string *text, std::string *why) {
+    struct stat info;
+    std::string reason;
+    if (stat(path.c_str(), &info) != 0)
+        reason = "cannot read the file";
+    else if (!S_ISREG(info.st_mode))
+        reason = S_ISDIR(info.st_mode) ? "is a directory, not a board file" : "is not a regular file";
+    else if (uint64_t(info.st_size) > MAX_BOARD_FILE_BYTES)
+        reason = "is larger than " + std::to_string(MAX_BOARD_FILE_BYTES >> 20) + " MiB";
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
+    if (reason.empty() && !in)
+        reason = "cannot read the file";
     std::ostringstream s;
-    s << in.rdbuf();
-    if (in.bad())
+    if (reason.empty() && !(s << in.rdbuf()) && info.st_size != 0)
+        reason = "cannot read the file";
+    if (!reason.empty()) {
+        if (why)
+            *why = reason;
         return false;
+    }
     *text = s.str();
     return true;
 }

@@ -50,9 +50,9 @@ template <typename Body> bool guarded_bool(Body body, std::string *error = nullp
 bool load_board_file(const std::string &path, std::string *error) {
     return guarded_bool(
         [&] {
-            std::string text;
-            if (!read_text_file(path, &text)) {
-                set_error(error, path + ": cannot read the file");
+            std::string text, why;
+            if (!read_text_file(path, &text, &why)) {
+                set_error(error, path + ": " + why);
                 return false;
             }
             return load_parsed(text, path, error);
@@ -71,6 +71,7 @@ void reset() {
     w.rec.clear_faults();
     w.rec.clear_delays();
     w.rec.clear_trace();
+    w.rec.set_limit(default_trace_limit);
     w.rec.reset_counts();
     w.rec.tracing = true;
     w.lock_wait_limit = NO_WAIT_LIMIT;
@@ -328,6 +329,12 @@ void clear_trace() {
     World &w = world();
     Lock l(w.mu);
     w.rec.clear_trace();
+}
+
+void set_trace_limit(unsigned long calls) {
+    World &w = world();
+    Lock l(w.mu);
+    w.rec.set_limit(calls);
 }
 
 std::vector<Call> trace() {

@@ -74,9 +74,45 @@ void Recorder::clear_delays() {
         delays_[i].store(0);
 }
 
+void Recorder::add(TraceEntry e) {
+    if (e.has_bits) {
+        e.written_at += pool_base_;
+        e.read_at += pool_base_;
+    }
+    entries.push_back(std::move(e));
+    while (limit_ != 0 && entries.size() > limit_)
+        drop_oldest();
+}
+
+void Recorder::drop_oldest() {
+    const TraceEntry &e = entries.front();
+    if (e.has_bits) {
+        if (e.written_len != 0 && e.written_at + e.written_len > dead_end_)
+            dead_end_ = e.written_at + e.written_len;
+        if (e.read_len != 0 && e.read_at + e.read_len > dead_end_)
+            dead_end_ = e.read_at + e.read_len;
+    }
+    entries.pop_front();
+    // Bytes go in bulk once they are most of the pool, so that each byte
+    // is moved a bounded number of times.
+    const size_t dead = dead_end_ - pool_base_;
+    if (dead >= 4096 && dead * 2 >= pool.size()) {
+        pool.erase(pool.begin(), pool.begin() + long(dead));
+        pool_base_ = dead_end_;
+    }
+}
+
+void Recorder::set_limit(unsigned long calls) {
+    limit_ = calls;
+    while (limit_ != 0 && entries.size() > limit_)
+        drop_oldest();
+}
+
 void Recorder::clear_trace() {
     entries.clear();
     pool.clear();
+    pool_base_ = 0;
+    dead_end_ = 0;
 }
 
 Call Recorder::to_call(const TraceEntry &e) const {
@@ -86,10 +122,13 @@ Call Recorder::to_call(const TraceEntry &e) const {
     c.args.assign(e.args, e.args + e.nargs);
     c.text_arg = e.text;
     c.text_arg_null = e.text_null;
-    if (e.has_bits) {
-        c.written.assign(pool.begin() + long(e.written_at),
-                         pool.begin() + long(e.written_at + e.written_len));
-        c.read.assign(pool.begin() + long(e.read_at), pool.begin() + long(e.read_at + e.read_len));
+    if (e.has_bits && e.written_len != 0) {
+        const auto from = pool.begin() + long(e.written_at - pool_base_);
+        c.written.assign(from, from + long(e.written_len));
+    }
+    if (e.has_bits && e.read_len != 0) {
+        const auto from = pool.begin() + long(e.read_at - pool_base_);
+        c.read.assign(from, from + long(e.read_len));
     }
     c.result = e.result;
     return c;

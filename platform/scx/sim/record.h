@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -53,8 +54,15 @@ class Recorder {
     void clear_delays();
 
     bool tracing = true;
-    std::vector<TraceEntry> entries;
-    std::vector<uint8_t> pool;
+    // The traced calls, oldest first: the last `limit` of them (every one
+    // when limit is 0). Their bits sit in pool; an entry's offsets count
+    // from the first byte ever pooled, so that dropping old entries and
+    // their bytes leaves the others' offsets valid.
+    std::deque<TraceEntry> entries;
+    std::vector<uint8_t> pool; // a call under way appends at the end
+    // Stores a finished call; its offsets are still positions in pool.
+    void add(TraceEntry e);
+    void set_limit(unsigned long calls);
     void clear_trace();
     Call to_call(const TraceEntry &e) const;
 
@@ -69,6 +77,11 @@ class Recorder {
     bool every_set_[FN_COUNT];
     SCX_ERROR every_[FN_COUNT];
     std::atomic<unsigned long> delays_[FN_COUNT];
+    unsigned long limit_ = default_trace_limit;
+    size_t pool_base_ = 0; // offset of pool[0]
+    size_t dead_end_ = 0;  // offset up to which no kept entry has bytes
+
+    void drop_oldest();
 };
 
 } // namespace detail

@@ -141,7 +141,13 @@ struct Call {
     std::string text() const;
 };
 
-// Tracing is on from the start; the trace keeps every call until cleared.
+// Tracing is on from the start. The trace is a ring: it keeps the last
+// default_trace_limit calls (older ones are dropped), so that a long run
+// does not grow without end; a test that needs every call sets the limit
+// to trace_everything. reset() restores the default limit.
+const unsigned long default_trace_limit = 65536;
+const unsigned long trace_everything = 0;
+void set_trace_limit(unsigned long calls);
 void set_tracing(bool on);
 void clear_trace();
 std::vector<Call> trace();

@@ -2,6 +2,20 @@
 // process asks for another.
 #include "sim_backend.h"
 
+#include "world.h"
+
+namespace scxsim {
+namespace detail {
+
+const char *SimBackend::startup_failure() {
+    // Set once, when the world is made, and never changed afterwards.
+    const World &w = world();
+    return w.board_error.empty() ? nullptr : w.board_error.c_str();
+}
+
+} // namespace detail
+} // namespace scxsim
+
 namespace scx {
 
 Backend &sim_backend() {

@@ -12,6 +12,7 @@ namespace detail {
 class SimBackend final : public scx::Backend {
   public:
     const char *name() const override { return "sim"; }
+    const char *startup_failure() override;
 
     SCX_ERROR get_hardware(unsigned long *count, SCX_HARDWARE *records, unsigned long timeout) override;
     SCX_ERROR find_hardware(const char *full_name, SCX_HARDWARE *record, unsigned long timeout) override;

@@ -218,19 +218,17 @@ World &world() {
         std::string text = default_board_json();
         std::string source = "default board";
         const char *env = std::getenv("SCX_SIM_BOARD");
-        bool ok = true;
+        std::string error, why;
         if (env && *env) {
             source = env;
-            if (!read_text_file(env, &text)) {
-                std::fprintf(stderr, "scxsim: %s: cannot read the board file; starting with no cables\n",
-                             env);
-                ok = false;
-            }
+            if (!read_text_file(env, &text, &why))
+                error = source + ": " + why;
         }
-        std::string error;
-        if (ok && !parse_board(text, source, &nw->home, &error)) {
-            std::fprintf(stderr, "scxsim: %s; starting with no cables\n", error.c_str());
+        if (error.empty() && !parse_board(text, source, &nw->home, &error))
             nw->home = BoardDesc();
+        if (!error.empty()) {
+            std::fprintf(stderr, "scxsim: %s; starting with no cables\n", error.c_str());
+            nw->board_error = error;
         }
         nw->build(nw->home);
         return nw;
@@ -282,7 +280,7 @@ void ApiCall::read(const uint8_t *bits, size_t nbits) {
 SCX_ERROR ApiCall::finish(SCX_ERROR result) {
     if (w.rec.tracing) {
         e_.result = result;
-        w.rec.entries.push_back(std::move(e_));
+        w.rec.add(std::move(e_));
     }
     return result;
 }

@@ -144,6 +144,8 @@ class World {
     std::unordered_map<uintptr_t, OpenRecord> opens;
     Recorder rec;
     BoardDesc home; // what reset() goes back to
+    // Why the board SCX_SIM_BOARD names was refused at start; empty if it was not.
+    std::string board_error;
     unsigned long lock_wait_limit = NO_WAIT_LIMIT;
     std::vector<uint8_t> scratch;
 

@@ -45,7 +45,7 @@ _SENTENCES = {
     Status.SLD_HUB_HAS_OPEN_NODES: "the hub id still has node ids open",
     Status.SLD_SERVER_ERROR: "the JTAG server failed",
     Status.SLD_STALE_ID: "the hardware or its chain changed and the id's hub is gone; open the hub again",
-    Status.SLD_BROADCAST_ACTIVE: "a broadcast was begun while one was already running",
+    Status.SLD_BROADCAST_ACTIVE: "the hub is broadcasting (begun twice, or a capture asked while it queues)",
     Status.SLD_BROADCAST_INACTIVE: "a broadcast was ended without being begun",
     Status.SLD_NODE_ALREADY_QUEUED: "a second instruction for the same node in one broadcast",
     Status.SLD_ALREADY_LOCKED: "the hub is already locked by this thread, or another client holds the device",

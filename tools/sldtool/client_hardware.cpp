@@ -1,6 +1,6 @@
 // The only file of the tool that talks to the JTAG client library itself,
 // through the boundary every such library provides.
-#include "full_names.h"
+#include "client_hardware.h"
 
 #include <vector>
 
@@ -18,39 +18,32 @@ const unsigned long MAX_NAME_LENGTH = 65536;
 // Most records believed from one count query.
 const unsigned long MAX_RECORDS = 65536;
 
-// The chain of the last listed record with that persistent id, or null.
-SCX_CHAIN *find_chain(unsigned long persistent_id) {
+// The hardware records the client lists, without the ones the library
+// skips; empty when the client does not answer.
+std::vector<SCX_HARDWARE> usable_records() {
     unsigned long count = 0;
     if (scx_get_hardware(&count, nullptr, QUERY_TIMEOUT) != SCX_TOO_MANY_DEVICES || count == 0 ||
         count > MAX_RECORDS) {
-        return nullptr;
+        return {};
     }
     std::vector<SCX_HARDWARE> records(count, SCX_HARDWARE());
     unsigned long fetched = count;
     SCX_ERROR result = scx_get_hardware(&fetched, records.data(), 0);
     if (result != SCX_NO_ERROR && result != SCX_PARTIAL_LIST) {
-        return nullptr;
+        return {};
     }
-    if (fetched > count) {
-        fetched = count;
-    }
-    SCX_CHAIN *chain = nullptr;
-    for (unsigned long i = 0; i < fetched; ++i) {
-        const SCX_HARDWARE &record = records[i];
-        if (record.persistent_id == persistent_id && !(record.flags & SKIPPED_RECORD_FLAGS)) {
-            chain = record.chain;
+    records.resize(fetched < count ? fetched : count);
+    std::vector<SCX_HARDWARE> usable;
+    for (const SCX_HARDWARE &record : records) {
+        if (!(record.flags & SKIPPED_RECORD_FLAGS)) {
+            usable.push_back(record);
         }
     }
-    return chain;
+    return usable;
 }
 
-} // namespace
-
-bool hardware_full_name(unsigned long persistent_id, std::string *full_name) {
-    SCX_CHAIN *chain = find_chain(persistent_id);
-    if (chain == nullptr) {
-        return false;
-    }
+// The full name of the hardware on that chain; false when it has none.
+bool full_name_of(SCX_CHAIN *chain, std::string *full_name) {
     unsigned long length = 0;
     SCX_ERROR result = scx_print_hardware_name(chain, nullptr, 0, true, &length);
     // A hardware without a name answers 33 instead of the size answer.
@@ -63,6 +56,33 @@ bool hardware_full_name(unsigned long persistent_id, std::string *full_name) {
     }
     *full_name = buffer.data();
     return true;
+}
+
+} // namespace
+
+std::vector<ClientHardware> client_hardware() {
+    std::vector<ClientHardware> hardware;
+    for (const SCX_HARDWARE &record : usable_records()) {
+        ClientHardware entry;
+        entry.persistent_id = record.persistent_id;
+        entry.has_full_name = full_name_of(record.chain, &entry.full_name);
+        hardware.push_back(entry);
+    }
+    return hardware;
+}
+
+bool hardware_full_name(unsigned long persistent_id, std::string *full_name) {
+    bool found = false;
+    // The last record of that id counts, as for the library.
+    for (const ClientHardware &entry : client_hardware()) {
+        if (entry.persistent_id == persistent_id) {
+            found = entry.has_full_name;
+            if (found) {
+                *full_name = entry.full_name;
+            }
+        }
+    }
+    return found;
 }
 
 } // namespace sldtool
