@@ -15,6 +15,7 @@
 #include "list_output.h"
 #include "log_decode.h"
 #include "numbers.h"
+#include "openocd_servers.h"
 #include "scan_log.h"
 #include "scans.h"
 #include "sld.h"
@@ -37,6 +38,7 @@ const char *const EXIT_CODES = "Exit codes:\n"
 
 struct Arguments {
     std::string board;
+    std::vector<std::string> openocd;
     bool log = false;
     std::string vcd;
     bool json = false;
@@ -145,6 +147,7 @@ void write_log_outputs(const Arguments &args, const ScanLog &log, std::ofstream 
 
 int report(const ToolError &error) {
     std::cout.flush();
+    report_unreachable_servers(std::cerr);
     std::cerr << "sldtool: " << error.what() << std::endl;
     return error.exit_code();
 }
@@ -160,6 +163,11 @@ int run(int argc, char **argv) {
     app.fallthrough();
     app.add_option("--board", args.board, "simulated board file to use (sets SCX_SIM_BOARD)")
         ->type_name("FILE");
+    app.add_option("--openocd", args.openocd,
+                   "use the OpenOCD server with this Tcl RPC port instead of the simulated board (repeatable)")
+        ->type_name("HOST:PORT")
+        ->allow_extra_args(false)
+        ->excludes("--board");
     app.add_flag("--log", args.log, "print the scan log afterwards, decoded");
     app.add_option("--vcd", args.vcd, "write the scan log as a VCD waveform to this file")->type_name("FILE");
 
@@ -219,6 +227,9 @@ int run(int argc, char **argv) {
             // Must come before the first call that reaches the JTAG library.
             setenv("SCX_SIM_BOARD", args.board.c_str(), 1);
         }
+        if (!args.openocd.empty()) {
+            use_openocd_servers(args.openocd);
+        }
         if (!args.vcd.empty()) {
             vcd.open(args.vcd);
             if (!vcd) {
@@ -253,6 +264,7 @@ int run(int argc, char **argv) {
     } catch (const std::bad_alloc &) {
         code = report(ToolError(exit_library, "out of memory"));
     }
+    report_unreachable_servers(std::cerr);
     try {
         log.finish();
         write_log_outputs(args, log, &vcd);
