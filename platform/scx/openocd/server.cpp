@@ -6,11 +6,18 @@
 namespace scxopenocd {
 namespace detail {
 
+namespace {
+
+std::atomic<unsigned> next_client{1};
+
+} // namespace
+
 std::atomic<unsigned long long> Server::round_trips{0};
 
 Server::Server(const Endpoint &endpoint)
     : endpoint(endpoint), persistent_id(persistent_id_of(endpoint.text)),
-      short_name("openocd@" + endpoint.text), full_name("OpenOCD server " + endpoint.text) {}
+      short_name("openocd@" + endpoint.text), full_name("OpenOCD server " + endpoint.text),
+      client(process_token() + "-s" + std::to_string(next_client++)) {}
 
 void Server::drop() {
     connection_.close();
@@ -59,7 +66,7 @@ bool Server::refresh(std::chrono::milliseconds wait, uint64_t *generation, bool 
     }
     const std::string seq = next_seq();
     Reply reply;
-    if (!exchange(install_script(seq, process_token()), seq, wait + REPLY_WAIT, &reply, why)) {
+    if (!exchange(install_script(seq, client), seq, wait + REPLY_WAIT, &reply, why)) {
         *why = "no OpenOCD Tcl RPC answer: " + *why;
         return false;
     }
@@ -92,7 +99,7 @@ CallOutcome Server::call(uint64_t generation, const char *op, std::initializer_l
     }
     const std::string seq = next_seq();
     std::string script, error;
-    if (!call_script(seq, process_token(), op, args, &script)) {
+    if (!call_script(seq, client, op, args, &script)) {
         // Only this backend's words are ever passed: a refusal is a bug,
         // answered as a failed operation rather than sent.
         reply->kind = ReplyKind::failed;

@@ -42,6 +42,10 @@ class Server {
     const unsigned long persistent_id;
     const std::string short_name; // "openocd@HOST:PORT"
     const std::string full_name;  // "OpenOCD server HOST:PORT"
+    // Whose leases this connection's messages renew: the process token and
+    // a number per server, so that two names of one server (localhost and
+    // 127.0.0.1) do not release each other's locks on reconnecting.
+    const std::string client;
 
     // Keeps a live connection; otherwise, when wait is above 0, connects
     // (within wait) and installs the procedures. Answers whether the

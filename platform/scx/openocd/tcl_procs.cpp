@@ -9,8 +9,8 @@ const size_t MAX_WORD = 20000;
 
 // Jim Tcl 0.81 as OpenOCD 0.12 runs it. Globals: ::sldocd_version and
 // ::sldocd_until (which version owns the server, until when), and the
-// version's own ::sldocd1_lock(KEY) = {owner process}, ::sldocd1_alive(P)
-// = lease end of process P in ms, ::sldocd1_ins(TAP) = TAP's instruction,
+// version's own ::sldocd1_lock(KEY) = {owner client}, ::sldocd1_alive(C)
+// = lease end of client C in ms, ::sldocd1_ins(TAP) = TAP's instruction,
 // ::sldocd1_last = the TAP OpenOCD irscanned last ("" when unknown).
 const char *const INSTALL = R"TCL(
 if {[info exists ::sldocd_version] && $::sldocd_version ne "1" && [info exists ::sldocd_until] && [clock milliseconds] < $::sldocd_until} {
@@ -150,21 +150,21 @@ bool script_word_is_safe(std::string_view word) {
     return true;
 }
 
-std::string install_script(const std::string &seq, const std::string &process) {
+std::string install_script(const std::string &seq, const std::string &client) {
     std::string script = INSTALL;
-    if (!script_word_is_safe(seq) || !script_word_is_safe(process)) {
+    if (!script_word_is_safe(seq) || !script_word_is_safe(client)) {
         return "";
     }
     replace_all(&script, "@SEQ@", seq);
-    replace_all(&script, "@PROC@", process);
+    replace_all(&script, "@PROC@", client);
     replace_all(&script, "@LEASE@", std::to_string(LEASE_MS));
     return script;
 }
 
-bool call_script(const std::string &seq, const std::string &process, const char *op,
+bool call_script(const std::string &seq, const std::string &client, const char *op,
                  std::initializer_list<std::string_view> args, std::string *out) {
     std::string script = "sldocd1_call ";
-    for (std::string_view word : {std::string_view(seq), std::string_view(process), std::string_view(op)}) {
+    for (std::string_view word : {std::string_view(seq), std::string_view(client), std::string_view(op)}) {
         if (!script_word_is_safe(word)) {
             return false;
         }

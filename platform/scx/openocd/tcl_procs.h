@@ -24,17 +24,19 @@ const char *const PROTOCOL_VERSION = "1";
 const unsigned long LEASE_MS = 3000;
 
 // Defines the procedures (again: defining is idempotent), hooks each TAP's
-// post-reset event, drops every lock the process held before (its handles
+// post-reset event, drops every lock the client held before (its handles
 // from an earlier connection are void), and answers the TAP list as
 // `call listing` does, or "V version" when another version owns the server.
-std::string install_script(const std::string &seq, const std::string &process);
+// A client is one process's connection to one server; its token holds
+// the process token.
+std::string install_script(const std::string &seq, const std::string &client);
 
 // Whether a word may be written into a script as it is: letters, digits,
 // '_', '.' and '-', not starting with '-', at most 20,000 characters.
 bool script_word_is_safe(std::string_view word);
 
-// "sldocd1_call <seq> <process> <op> <args...>": runs operation op for
-// the process (renewing the leases of all its locks first) and answers
+// "sldocd1_call <seq> <client> <op> <args...>": runs operation op for
+// the client (renewing the leases of all its locks first) and answers
 // "<seq> <kind>[ <payload>]" (reply.h). False when a word is not safe.
 //
 // Operations and their answers:
@@ -50,10 +52,10 @@ bool script_word_is_safe(std::string_view word);
 //                                no known instruction
 //   dr0 OWNER TAP                K: Capture-DR and Update-DR with no shift
 //   rti OWNER TAP COUNT          K: runtest COUNT
-//   release                      K: drops every lock of the process
+//   release                      K: drops every lock of the client
 // The scans and rti answer L, scanning nothing, when another owner holds
 // the device lock "d.TAP". Lock keys: "chain", and "d.TAP" per device.
-bool call_script(const std::string &seq, const std::string &process, const char *op,
+bool call_script(const std::string &seq, const std::string &client, const char *op,
                  std::initializer_list<std::string_view> args, std::string *out);
 
 } // namespace detail
