@@ -17,6 +17,12 @@ std::string hex_number(unsigned long long value) {
     return text;
 }
 
+// Whether a count fits runtest's 32 bits (always, where unsigned long has
+// 32 bits itself).
+bool fits_32_bits(unsigned long long value) {
+    return value <= 0xFFFFFFFFULL;
+}
+
 // A scan's reply wait: the usual one plus a millisecond per 64 bits, for
 // slow adapters.
 std::chrono::milliseconds scan_wait(unsigned long bits) {
@@ -166,7 +172,7 @@ SCX_ERROR OpenOcdBackend::run_test_idle(SCX_OPEN *handle, unsigned long count) {
     if (!device_of(handle, &device)) {
         return E_UNKNOWN_HANDLE;
     }
-    if (static_cast<unsigned long long>(count) > 0xFFFFFFFFULL) {
+    if (!fits_32_bits(count)) {
         return E_BAD_ARGUMENT;
     }
     Reply reply;
