@@ -82,15 +82,23 @@ SCX_ERROR OpenOcdBackend::lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK
     }
     const SCX_ERROR answer =
         acquire(device.server, device.generation, "d." + device.tap, device.owner, timeout, handle);
-    if (answer == SCX_NO_ERROR) {
+    if (answer != SCX_NO_ERROR) {
+        return answer;
+    }
+    {
         std::lock_guard<std::mutex> hold(state_);
         const auto it = devices_.find(reinterpret_cast<uintptr_t>(handle));
         if (it != devices_.end()) {
             it->second.holds_lock = true;
+            start_keep_alive();
+            return SCX_NO_ERROR;
         }
-        start_keep_alive();
     }
-    return answer;
+    // Closed by another thread while this one waited: give the lock back.
+    Reply reply;
+    servers_[device.server]->call(device.generation, "unlock", {"d." + device.tap, device.owner}, REPLY_WAIT,
+                                  &reply);
+    return E_UNKNOWN_HANDLE;
 }
 
 SCX_ERROR OpenOcdBackend::unlock(SCX_OPEN *handle) {
