@@ -70,7 +70,8 @@ std::string open_device(unsigned long position) {
     return std::to_string(answer);
 }
 
-bool scan(int node, unsigned long instruction, unsigned long length, unsigned long value, unsigned long *out) {
+bool scan(int node, unsigned long instruction, unsigned long length, unsigned long value,
+          unsigned long *out) {
     unsigned char w[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
                           static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
     unsigned char r[4] = {0, 0, 0, 0};
@@ -128,8 +129,8 @@ std::string run(const std::string &line) {
         in >> timeout;
         const auto start = std::chrono::steady_clock::now();
         const SCX_ERROR answer = scx_lock(device, timeout, SCX_PACK_STYLE_AUTO);
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                  start);
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         return std::to_string(answer) + " " + std::to_string(waited.count());
     }
     if (command == "unlock")
@@ -146,7 +147,8 @@ std::string run(const std::string &line) {
         std::string hex;
         in >> length >> hex;
         std::vector<unsigned char> bits = bits_of(hex, length), read(bits.size(), 0);
-        const SCX_ERROR answer = scx_access_dr(device, length, 0, 0, length, bits.data(), 0, length, read.data());
+        const SCX_ERROR answer =
+            scx_access_dr(device, length, 0, 0, length, bits.data(), 0, length, read.data());
         return std::to_string(answer) + " " + hex_of(read);
     }
     if (command == "memory") {
