@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/answer_codes.h"
 #include "core/backend.h"
 #include "scxopenocd.h"
 #include "server.h"
@@ -23,22 +24,11 @@
 namespace scxopenocd {
 namespace detail {
 
-// The answers this backend gives (scxopenocd_semantics.h).
-const SCX_ERROR E_FETCH_SHORT = 2;
-const SCX_ERROR E_LOCKED = 34;
-const SCX_ERROR E_NOT_LOCKED = 35;
-const SCX_ERROR E_CHAIN_CHANGED_SCAN = 36;
-const SCX_ERROR E_NO_DEVICE = 37;
-const SCX_ERROR E_RESCAN_NEEDED = 38;
-const SCX_ERROR E_DEVICE_GONE = 39;
+// The answers this backend gives (scxopenocd_semantics.h): every
+// backend's, and its own.
+using namespace scx::codes;
 const SCX_ERROR E_INSTRUCTION_UNKNOWN = 40;
-const SCX_ERROR E_BAD_ARGUMENT = 46;
-const SCX_ERROR E_SIZE = SCX_TOO_MANY_DEVICES;
-const SCX_ERROR E_CONNECTION_LOST = 81;
-const SCX_ERROR E_NO_RESOURCES = 81;
-const SCX_ERROR E_NO_HARDWARE = 86;
-const SCX_ERROR E_UNKNOWN_HANDLE = 87;
-const SCX_ERROR E_UNAVAILABLE = 88;
+const SCX_ERROR E_CONNECTION_LOST = E_NO_RESOURCES;
 
 const size_t MAX_OPEN_HANDLES = 1024;
 const unsigned long MAX_SCAN_BITS = 65536;
