@@ -1,0 +1,207 @@
+"""JTAG hardware (cables) and the devices on their chains."""
+
+from __future__ import annotations
+
+import ctypes
+import re
+from ctypes import POINTER, byref, c_char_p, c_int, c_ulong
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any, List, Optional, Tuple, Union
+
+from . import _convert
+from ._capi import SCX_HARDWARE, api
+from .errors import SldError, Status, check
+
+if TYPE_CHECKING:
+    from .hub import Hub
+
+# Time-out of the hardware enumeration for full names (as the library's own).
+_QUERY_TIMEOUT = 10000
+_SCX_OK = 0
+_SCX_PARTIAL_LIST = 2
+_SCX_TOO_MANY_DEVICES = 47
+_SKIPPED_RECORD_FLAGS = 0x1 | 0x4
+# Answers larger than these are broken and not believed.
+_MAX_RECORDS = 65536
+_MAX_NAME_LENGTH = 65536
+
+_DEVICE_STRING = re.compile(r"@(\d{1,9}): (.*) \(0x([0-9A-Fa-f]{8})\)", re.DOTALL)
+
+
+def version() -> Tuple[int, int]:
+    """The library's version, (major, minor). No JTAG traffic."""
+    major, minor = c_int(), c_int()
+    check(api().sld_get_version(byref(major), byref(minor)), "sld_get_version")
+    return major.value, minor.value
+
+
+@dataclass(frozen=True)
+class Cable:
+    """A JTAG hardware: its short name, and its full name and persistent id
+    when they could be had (else None)."""
+
+    name: str
+    full_name: Optional[str]
+    persistent_id: Optional[int]
+
+    def devices(self) -> List["Device"]:
+        """Reads the chain (under the JTAG chain lock) and lists its devices.
+        Raises SldError, SLD_DEVICE_NOT_FOUND when the chain has no devices."""
+        return devices(self)
+
+    def __str__(self) -> str:
+        return self.name
+
+
+@dataclass(frozen=True)
+class Device:
+    """A device on a chain, named by its device string "@N: name (0xIDCODE)";
+    position (from 1), name and idcode are None if the string has another form."""
+
+    cable: Cable
+    string: str
+    position: Optional[int]
+    name: Optional[str]
+    idcode: Optional[int]
+
+    def open_hub(self) -> "Hub":
+        """Opens the device's hub (see sld.open_hub): discovery scans."""
+        from .hub import open_hub
+
+        return open_hub(self.cable, self)
+
+    def __str__(self) -> str:
+        return self.string
+
+
+CableLike = Union[Cable, str]
+
+
+def cable_name(cable: object) -> bytes:
+    """The name to give the library for a cable given by object or name."""
+    if isinstance(cable, Cable):
+        return _convert.text(cable.name, "cable name")
+    return _convert.text(cable, "cable")
+
+
+def _copy_names(count: c_ulong, table: Any) -> List[str]:
+    # The table is the library's and changes with the next call: copy now.
+    names = []
+    for i in range(count.value if table else 0):
+        if table[i] is None:
+            break
+        names.append(_convert.decode(table[i]))
+    return names
+
+
+def persistent_id(name: str) -> int:
+    """The persistent id of the hardware with that short or full name.
+    Rebuilds the hardware list (JTAG enumeration)."""
+    raw = _convert.text(name, "cable name")
+    value = c_ulong()
+    status = api().sld_get_hardware_persistent_id(raw, byref(value))
+    # The first lookup after a server renewed a chain fails; the next finds it.
+    if status == Status.SLD_HARDWARE_NOT_FOUND:
+        status = api().sld_get_hardware_persistent_id(raw, byref(value))
+    check(status, "sld_get_hardware_persistent_id", name)
+    return value.value
+
+
+def hardware_name(persistent_id: int) -> str:
+    """The short name of the hardware with that persistent id."""
+    pid = _convert.unsigned(persistent_id, "persistent id")
+    name = c_char_p()
+    check(api().sld_get_hardware_name(pid, byref(name)), "sld_get_hardware_name", str(pid))
+    return _convert.decode(name.value or b"")
+
+
+def full_name(persistent_id: int) -> Optional[str]:
+    """The hardware's full name, asked of the JTAG client library itself
+    (sld.h has no call for it); None when it gives none."""
+    pid = _convert.unsigned(persistent_id, "persistent id")
+    a = api()
+    count = c_ulong()
+    if a.scx_get_hardware(byref(count), None, _QUERY_TIMEOUT) != _SCX_TOO_MANY_DEVICES:
+        return None
+    if not 0 < count.value <= _MAX_RECORDS:
+        return None
+    records = (SCX_HARDWARE * count.value)()
+    fetched = c_ulong(count.value)
+    if a.scx_get_hardware(byref(fetched), records, 0) not in (_SCX_OK, _SCX_PARTIAL_LIST):
+        return None
+    chain = None
+    for record in records[: min(fetched.value, count.value)]:
+        if record.persistent_id == pid and not record.flags & _SKIPPED_RECORD_FLAGS:
+            chain = record.chain
+    if not chain:
+        return None
+    length = c_ulong()
+    # A hardware without a name answers otherwise than with the size.
+    if a.scx_print_hardware_name(chain, None, 0, True, byref(length)) != _SCX_TOO_MANY_DEVICES:
+        return None
+    if not 0 < length.value <= _MAX_NAME_LENGTH:
+        return None
+    buffer = ctypes.create_string_buffer(length.value + 1)
+    if a.scx_print_hardware_name(chain, buffer, length.value, True, None) != _SCX_OK:
+        return None
+    return _convert.decode(buffer.value)
+
+
+def cables() -> List[Cable]:
+    """Every JTAG hardware: enumerates the hardware anew, then asks each one's
+    persistent id and full name. An empty list when there is none."""
+    count = c_ulong()
+    table = POINTER(c_char_p)()
+    status = api().sld_get_hardware(byref(count), byref(table))
+    if status == Status.SLD_HARDWARE_NOT_FOUND:
+        return []
+    check(status, "sld_get_hardware")
+    result = []
+    for name in _copy_names(count, table):
+        try:
+            pid: Optional[int] = persistent_id(name)
+        except SldError:
+            pid = None
+        result.append(Cable(name, full_name(pid) if pid is not None else None, pid))
+    return result
+
+
+def _parse_device(cable: Cable, string: str) -> Device:
+    match = _DEVICE_STRING.fullmatch(string)
+    if match is None:
+        return Device(cable, string, None, None, None)
+    return Device(cable, string, int(match.group(1)), match.group(2), int(match.group(3), 16))
+
+
+def devices(cable: CableLike) -> List[Device]:
+    """Reads the cable's chain (scx_lock_chain, scan, read) and lists its
+    devices in chain order. SLD_DEVICE_NOT_FOUND when it has none."""
+    raw = cable_name(cable)
+    count = c_ulong()
+    table = POINTER(c_char_p)()
+    check(api().sld_get_device(raw, byref(count), byref(table)), "sld_get_device", _convert.decode(raw))
+    owner = cable if isinstance(cable, Cable) else Cable(cable, None, None)
+    return [_parse_device(owner, s) for s in _copy_names(count, table)]
+
+
+def refresh_hardware() -> None:
+    """Rebuilds the hardware list (JTAG enumeration)."""
+    check(api().sld_refresh_hardware(), "sld_refresh_hardware")
+
+
+def refresh_devices(cable: CableLike) -> None:
+    """Reads the cable's chain again; an unknown cable is not an error."""
+    check(api().sld_refresh_device(cable_name(cable)), "sld_refresh_device")
+
+
+def device_string(cable: CableLike, device: object) -> bytes:
+    """The device string for a device given as Device, "@N" or its string."""
+    if isinstance(device, Device):
+        return _convert.text(device.string, "device string")
+    if isinstance(device, str) and re.fullmatch(r"@\d+", device):
+        position = int(device[1:])
+        for candidate in devices(cable):
+            if candidate.position == position:
+                return _convert.text(candidate.string, "device string")
+        raise SldError(Status.SLD_DEVICE_NOT_FOUND, "sld_get_device", f"{cable} has no device {device}")
+    return _convert.text(device, "device")
