@@ -18,7 +18,8 @@ if [ "${1:-}" = "--quick" ]; then
 fi
 
 # Packages the benchmarks need, installed when missing (needs root).
-need=(cmake g++ libbenchmark-dev gnuplot-nox python3 googletest libgtest-dev nlohmann-json3-dev libcli11-dev)
+need=(cmake g++ libbenchmark-dev gnuplot-nox python3 googletest libgtest-dev nlohmann-json3-dev libcli11-dev
+      openocd)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -62,6 +63,13 @@ run threads sld_thread_bench
 run threads_lean_thr sld_thread_bench_lean_thr
 if [ -x build/bench/bench/sld_sim_bench ]; then
   run sim sld_sim_bench
+fi
+# sldsim and OpenOCD in their own processes: not a Google Benchmark program.
+echo "=== sld_sldsim_bench"
+if [ "$repetitions" -gt 1 ]; then
+  build/bench/bench/sld_sldsim_bench | tee "$out/sldsim.txt"
+else
+  build/bench/bench/sld_sldsim_bench --quick | tee "$out/sldsim.txt"
 fi
 
 echo

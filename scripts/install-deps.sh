@@ -13,7 +13,7 @@ case "${1:-}" in
                clang libclang-rt-14-dev valgrind openocd
                python3 python3-pytest python3-hypothesis) ;;
   --bench)
-    packages+=(libbenchmark-dev gnuplot-nox valgrind python3) ;;
+    packages+=(libbenchmark-dev gnuplot-nox valgrind python3 openocd) ;;
   "") ;;
   *) echo "usage: $0 [--test|--bench]" >&2; exit 2 ;;
 esac

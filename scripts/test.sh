@@ -10,6 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 total=0
 for preset in x64 x86 asan tsan; do
+  [ "$preset" = x86 ] && scripts/run-i386.sh
   echo "=== $preset: build"
   cmake --preset "$preset" >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
   if ! cmake --build --preset "$preset" >"$work/build.log" 2>&1; then

@@ -88,6 +88,8 @@ TEST_F(SimWorld, BadBoardsNameThePathAndKeepTheWorld) {
          "board: $.cables[0].devices[0].hub.nodes[0].model: unknown model \"fifo\""},
         {one_device(R"({"idcode": 1, "ir_length": 3, "hub": {"version": 0, "ir_width": 8}})"),
          "board: $.cables[0].devices[0].ir_length: a device with a hub needs an IR length of at least 4"},
+        {one_device(R"({"idcode": 1, "ir_length": 8, "ir_capture": "0x6"})"),
+         "board: $.cables[0].devices[0].ir_capture: the two low bits must be 01, got 0x6"},
         {one_device(R"({"idcode": 1.5, "ir_length": 8})"),
          "board: $.cables[0].devices[0].idcode: expected a number, got a fractional number"},
     };

@@ -147,6 +147,10 @@ class Parser {
         const uint64_t limit = low_mask(d.ir_length);
         const uint64_t one = 1;
         d.ir_capture = uint32_t(field(v, "ir_capture", path, 0, limit, &one, true));
+        // Every TAP captures 01 in the two low IR bits: JTAG software finds
+        // the IR boundaries of a chain by them.
+        if ((d.ir_capture & 3) != 1)
+            fail(path + ".ir_capture", "the two low bits must be 01, got " + show(d.ir_capture, true));
         const uint64_t idcode_default = 6 <= limit ? 6 : 1;
         d.idcode_instruction = uint32_t(field(v, "idcode_instruction", path, 0, limit, &idcode_default));
         if (v.contains("hub")) {

@@ -419,6 +419,15 @@ bool node_instruction(unsigned long cable, unsigned long position, unsigned node
     return true;
 }
 
+std::vector<unsigned long> cable_ids() {
+    World &w = world();
+    Lock l(w.mu);
+    std::vector<unsigned long> ids;
+    for (const auto &c : w.cables)
+        ids.push_back(c->persistent_id);
+    return ids;
+}
+
 unsigned long open_handle_count(unsigned long persistent_id) {
     World &w = world();
     Lock l(w.mu);

@@ -193,6 +193,8 @@ std::vector<uint8_t> source_get(unsigned long cable, unsigned long position, uns
 bool node_instruction(unsigned long cable, unsigned long position, unsigned node, unsigned long *instruction);
 
 // ---- Looking inside --------------------------------------------------------
+// The persistent ids of the cables, in board order.
+std::vector<unsigned long> cable_ids();
 // Number of device handles open on the cable (all cables when 0).
 unsigned long open_handle_count(unsigned long persistent_id = 0);
 // Whether any client holds the lock of that device.

@@ -30,44 +30,64 @@ namespace {
 
 const uint32_t IR_SELECT_VIR = 14, IR_SELECT_VDR = 12;
 
-enum class Target { bypass, idcode, vir, vdr };
-
 } // namespace
 
-void Device::dr_scan(size_t length, const uint8_t *in, size_t in_bits, uint8_t *out, size_t out_bits) {
-    Target t = Target::bypass;
-    unsigned width = 1;
-    if (hub && instruction == IR_SELECT_VIR) {
-        t = Target::vir;
-        width = hub->vir_width();
-    } else if (hub && instruction == IR_SELECT_VDR) {
-        t = Target::vdr;
-        width = hub->vdr_width();
-    } else if (instruction == desc.idcode_instruction) {
-        t = Target::idcode;
-        width = 32;
+Device::DataRegister Device::selected_register() const {
+    if (hub && instruction == IR_SELECT_VIR)
+        return DataRegister::vir;
+    if (hub && instruction == IR_SELECT_VDR)
+        return DataRegister::vdr;
+    if (instruction == desc.idcode_instruction)
+        return DataRegister::idcode;
+    return DataRegister::bypass;
+}
+
+unsigned Device::register_width(DataRegister r) const {
+    switch (r) {
+    case DataRegister::idcode:
+        return 32;
+    case DataRegister::vir:
+        return hub->vir_width();
+    case DataRegister::vdr:
+        return hub->vdr_width();
+    case DataRegister::bypass:
+        break;
     }
+    return 1;
+}
+
+void Device::capture_register(DataRegister r, uint8_t *bits) {
+    switch (r) {
+    case DataRegister::idcode:
+        put_u64(bits, 32, desc.idcode);
+        break;
+    case DataRegister::vir:
+        hub->vir_capture(bits);
+        break;
+    case DataRegister::vdr:
+        hub->vdr_capture(bits);
+        break;
+    case DataRegister::bypass:
+        break;
+    }
+}
+
+void Device::update_register(DataRegister r, const uint8_t *bits) {
+    if (r == DataRegister::vir)
+        hub->vir_update(bits);
+    else if (r == DataRegister::vdr)
+        hub->vdr_update(bits);
+}
+
+void Device::dr_scan(size_t length, const uint8_t *in, size_t in_bits, uint8_t *out, size_t out_bits) {
+    const DataRegister r = selected_register();
+    const unsigned width = register_width(r);
     uint8_t cap[MAX_REGISTER_BYTES];
     uint8_t reg[MAX_REGISTER_BYTES];
     std::memset(cap, 0, bytes_for(width));
-    switch (t) {
-    case Target::bypass:
-        break;
-    case Target::idcode:
-        put_u64(cap, 32, desc.idcode);
-        break;
-    case Target::vir:
-        hub->vir_capture(cap);
-        break;
-    case Target::vdr:
-        hub->vdr_capture(cap);
-        break;
-    }
+    capture_register(r, cap);
     shift_through(cap, width, length, in, in_bits, reg, out, out_bits);
-    if (t == Target::vir)
-        hub->vir_update(reg);
-    else if (t == Target::vdr)
-        hub->vdr_update(reg);
+    update_register(r, reg);
 }
 
 World::World() {}

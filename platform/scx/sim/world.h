@@ -22,6 +22,7 @@
 #include "hub.h"
 #include "record.h"
 #include "scx/scx.h"
+#include "tap.h"
 
 namespace scxsim {
 namespace detail {
@@ -41,9 +42,14 @@ using namespace scx::codes;
 
 class Cable;
 
+// A device on a chain, with two fronts over one model of its registers:
+// whole scans (ir_scan, dr_scan: the scx_ functions) and a TAP controller
+// clocked pin by pin (device_tap.cpp). Both select, capture and update
+// registers through the members below.
 class Device {
   public:
     enum class Status { attached, removed, cable_gone };
+    enum class DataRegister { bypass, idcode, vir, vdr };
 
     Device(const DeviceDesc &desc, const char *name, Cable *cable);
 
@@ -52,6 +58,23 @@ class Device {
     // DR scan of `length` bits through the register the instruction selects.
     void dr_scan(size_t length, const uint8_t *in, size_t in_bits, uint8_t *out, size_t out_bits);
 
+    // The data register the instruction selects, its width now, its
+    // capture into bytes_for(width) zeroed bytes, and its update from a
+    // buffer of at least that many bytes.
+    DataRegister selected_register() const;
+    unsigned register_width(DataRegister r) const;
+    void capture_register(DataRegister r, uint8_t *bits);
+    void update_register(DataRegister r, const uint8_t *bits);
+
+    // Pin level: the TAP controller on a rising TCK edge (TMS and TDI
+    // sampled), on a falling edge (updates, TDO changes), and held in
+    // Test-Logic-Reset by TRST.
+    void tck_rise(bool tms, bool tdi);
+    void tck_fall();
+    void tap_reset();
+    bool tdo() const { return tdo_; }
+    TapState tap_state() const { return tap_state_; }
+
     DeviceDesc desc;  // idcode changes with set_idcode
     const char *name; // interned, or null
     uint32_t instruction;
@@ -59,6 +82,19 @@ class Device {
     Status status = Status::attached;
     Cable *cable;             // null once detached
     uintptr_t lock_owner = 0; // 0, FOREIGN_OWNER or a handle token
+
+  private:
+    TapState tap_state_ = TapState::test_logic_reset;
+    ShiftStage stage_;                           // the IR or DR being shifted
+    DataRegister staged_ = DataRegister::bypass; // which DR the stage holds
+    bool tdo_ = true;                            // high impedance reads as 1
+};
+
+// The levels a pin-level client last drove on a cable.
+struct PinLevels {
+    bool tck = false;
+    bool tdi = false;
+    bool trst = false; // asserted
 };
 
 class Cable {
@@ -73,6 +109,7 @@ class Cable {
     bool changed = false; // since the last scan_device_chain
     Holder holder = Holder::none;
     std::thread::id holder_thread;
+    PinLevels pins;
 
     bool held_by_other() const {
         return holder == Holder::foreign ||

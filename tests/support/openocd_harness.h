@@ -1,0 +1,109 @@
+// Real servers for tests and benchmarks: sldsim and OpenOCD started on free
+// ports of 127.0.0.1, a client for OpenOCD's Tcl RPC port, and child
+// processes that end by their pid. Every wait is bounded. Nothing here
+// depends on a test framework.
+#ifndef SLD_TESTS_OPENOCD_HARNESS_H
+#define SLD_TESTS_OPENOCD_HARNESS_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+using Ms = std::chrono::milliseconds;
+
+// A child process: standard output on a pipe (for ready lines), standard
+// error in a temporary file. The destructor stops it.
+class Child {
+  public:
+    Child() = default;
+    ~Child();
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+
+    bool start(const std::string &program, const std::vector<std::string> &args, std::string *error);
+    pid_t pid() const { return pid_; }
+    // One line of standard output, without its newline; false when none
+    // comes within the time-out or the output ends.
+    bool read_line(std::string *line, Ms timeout);
+    // Whether it has exited; its exit code then (-1 when a signal ended it).
+    bool exited(int *code = nullptr);
+    // Waits up to timeout for it to exit by itself; its exit code, or -2.
+    int wait_exit(Ms timeout);
+    // SIGTERM, then SIGKILL when it is still there after the grace time.
+    // Its exit code (-1 when a signal ended it).
+    int stop(Ms grace = Ms(1000));
+    // Everything it wrote to standard error so far.
+    std::string error_text() const;
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string err_path_;
+    std::string pending_; // read from standard output, not yet a line
+    int code_ = -1;
+    bool reaped_ = false;
+};
+
+// A port of 127.0.0.1 that nobody listened on a moment ago.
+int free_loopback_port();
+// Connects to 127.0.0.1:port, retrying until the time-out; -1 on failure.
+int connect_loopback(int port, Ms timeout);
+
+// The sldsim program built with this tree (compile definition SLDSIM_PATH).
+std::string sldsim_path();
+// OpenOCD: $OPENOCD, else openocd on PATH; empty when there is none.
+std::string find_openocd();
+// The message a test fails with when find_openocd() is empty.
+extern const char *const OPENOCD_MISSING;
+
+// sldsim on a free port (--port 0), started and ready.
+class Sldsim {
+  public:
+    bool start(const std::vector<std::string> &args, std::string *error);
+    int port() const { return port_; }
+    Child process;
+
+  private:
+    int port_ = 0;
+};
+
+// OpenOCD against a remote_bitbang port with its Tcl RPC on a free port,
+// no gdb or telnet port, bound to 127.0.0.1; started and answering.
+class OpenOcd {
+  public:
+    // `commands` run after init (-c each).
+    bool start(int bitbang_port, std::string *error, const std::vector<std::string> &commands = {});
+    int tcl_port() const { return tcl_port_; }
+    Child process;
+
+  private:
+    int tcl_port_ = 0;
+};
+
+// A client of OpenOCD's Tcl RPC port: a message is Tcl text ending with
+// byte 0x1a, and so is the reply.
+class TclClient {
+  public:
+    TclClient() = default;
+    ~TclClient();
+    TclClient(const TclClient &) = delete;
+    TclClient &operator=(const TclClient &) = delete;
+
+    bool connect(int port, Ms timeout);
+    // The reply to one message; false when none comes within the time-out.
+    bool eval(const std::string &script, std::string *reply, Ms timeout = Ms(10000));
+    // The script run under catch: its result, "ERR <message>" when it
+    // failed, "ERR no reply" when OpenOCD did not answer.
+    std::string run(const std::string &script, Ms timeout = Ms(10000));
+
+  private:
+    int fd_ = -1;
+};
+
+} // namespace harness
+
+#endif
