@@ -26,6 +26,12 @@ class BoundaryWorld {
     virtual bool foreign_unlock_chain(unsigned long cable) = 0;
     // Whether anyone holds the device's lock.
     virtual bool device_locked(unsigned long cable, unsigned long position) = 0;
+    // On a chain of several devices a scan also shifts through the bypass
+    // bit of every other device: bits that pass a register shorter than the
+    // scan come out that many bits later, and a scan shorter than the
+    // register moves it that many bits further. 0 where the world shifts
+    // each device's register alone.
+    virtual unsigned bypass_bits(unsigned long cable) = 0;
 };
 
 // The world of this test program.

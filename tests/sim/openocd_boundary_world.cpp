@@ -57,6 +57,11 @@ class OpenOcdBoundaryWorld final : public BoundaryWorld {
     bool device_locked(unsigned long cable, unsigned long position) override {
         return foreign(cable, "check", device_key(cable, position), "pnobody-h1") == "L";
     }
+    unsigned bypass_bits(unsigned long cable) override {
+        Cable *c = cable_of(cable);
+        const std::string taps = c ? c->client.run("llength [jtag names]") : "";
+        return taps.empty() || taps[0] < '1' || taps[0] > '9' ? 0 : unsigned(std::stoul(taps)) - 1;
+    }
 
   private:
     struct Cable {
@@ -70,15 +75,16 @@ class OpenOcdBoundaryWorld final : public BoundaryWorld {
     };
 
     bool restart(Cable &c, std::string *error) {
-        c.openocd.process.stop();
-        c.sim.process.stop();
+        // OpenOCD takes a second to act on SIGTERM: a short grace, then SIGKILL.
+        c.openocd.process.stop(Ms(100));
+        c.sim.process.stop(Ms(500));
         c.chain = nullptr;
         if (!c.sim.start({"--cable", std::to_string(c.id)}, error) ||
             !c.openocd.start(c.sim.port(), error, {}, c.tcl_port))
             return false;
         c.tcl_port = c.openocd.tcl_port();
         c.fresh = true;
-        return c.client.connect(c.tcl_port, Ms(5000));
+        return true;
     }
 
     // The cable, started afresh if the test has not used it yet, and its
@@ -103,6 +109,13 @@ class OpenOcdBoundaryWorld final : public BoundaryWorld {
             return nullptr;
         }
         c.chain = record.chain;
+        // Connected only now: OpenOCD accepts one connection at a time
+        // while it starts, and a second one waiting would delay the
+        // backend's by a SYN retry.
+        if (!c.client.connect(c.tcl_port, Ms(5000))) {
+            ADD_FAILURE() << "cannot connect to " << name;
+            return nullptr;
+        }
         // A reconnected server counts as a changed chain: take that in, as
         // a fresh simulated world has nothing to report.
         scx_scan_device_chain(c.chain);

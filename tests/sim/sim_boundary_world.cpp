@@ -20,6 +20,7 @@ class SimBoundaryWorld final : public BoundaryWorld {
     bool device_locked(unsigned long cable, unsigned long position) override {
         return scxsim::device_locked(cable, position);
     }
+    unsigned bypass_bits(unsigned long) override { return 0; }
 };
 
 } // namespace
