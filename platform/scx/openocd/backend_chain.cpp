@@ -58,26 +58,25 @@ SCX_ERROR OpenOcdBackend::acquire(size_t i, uint64_t generation, const std::stri
 }
 
 SCX_ERROR OpenOcdBackend::lock_chain(SCX_CHAIN *chain, unsigned long timeout) {
-    size_t i = 0;
-    uint64_t generation = 0;
-    if (!chain_of(chain, &i, &generation)) {
+    ChainRef ref;
+    if (!chain_of(chain, &ref)) {
         return E_UNKNOWN_HANDLE;
     }
-    if (!servers_[i]->connected(generation)) {
+    if (!servers_[ref.server]->connected(ref.generation)) {
         return E_UNAVAILABLE;
     }
     const std::string &me = thread_owner();
     {
         std::lock_guard<std::mutex> hold(state_);
-        if (chains_[i].chain_holder == me) {
+        if (chains_[ref.server].chain_holder == me) {
             return E_LOCKED;
         }
     }
-    const SCX_ERROR answer = acquire(i, generation, CHAIN_KEY, me, timeout, nullptr);
+    const SCX_ERROR answer = acquire(ref.server, ref.generation, CHAIN_KEY, me, timeout, nullptr);
     if (answer == SCX_NO_ERROR) {
         std::lock_guard<std::mutex> hold(state_);
-        if (chains_[i].generation == generation) {
-            chains_[i].chain_holder = me;
+        if (chains_[ref.server].generation == ref.generation) {
+            chains_[ref.server].chain_holder = me;
         }
         start_keep_alive();
     }
@@ -85,21 +84,20 @@ SCX_ERROR OpenOcdBackend::lock_chain(SCX_CHAIN *chain, unsigned long timeout) {
 }
 
 SCX_ERROR OpenOcdBackend::unlock_chain(SCX_CHAIN *chain) {
-    size_t i = 0;
-    uint64_t generation = 0;
-    if (!chain_of(chain, &i, &generation)) {
+    ChainRef ref;
+    if (!chain_of(chain, &ref)) {
         return E_UNKNOWN_HANDLE;
     }
     {
         std::lock_guard<std::mutex> hold(state_);
-        if (chains_[i].chain_holder != thread_owner()) {
+        if (chains_[ref.server].chain_holder != thread_owner()) {
             return E_NOT_LOCKED;
         }
-        chains_[i].chain_holder.clear();
+        chains_[ref.server].chain_holder.clear();
     }
     Reply reply;
     const CallOutcome outcome =
-        servers_[i]->call(generation, "unlock", {CHAIN_KEY, thread_owner()}, REPLY_WAIT, &reply);
+        servers_[ref.server]->call(ref.generation, "unlock", {CHAIN_KEY, thread_owner()}, REPLY_WAIT, &reply);
     // Without a connection the lock is gone from the server's view too.
     return outcome == CallOutcome::not_connected ? SCX_NO_ERROR : answer_of(outcome, reply);
 }
@@ -123,25 +121,23 @@ SCX_ERROR OpenOcdBackend::query_chain(size_t i, uint64_t generation) {
 }
 
 SCX_ERROR OpenOcdBackend::scan_device_chain(SCX_CHAIN *chain) {
-    size_t i = 0;
-    uint64_t generation = 0;
-    if (!chain_of(chain, &i, &generation)) {
+    ChainRef ref;
+    if (!chain_of(chain, &ref)) {
         return E_UNKNOWN_HANDLE;
     }
-    if (SCX_ERROR answer = query_chain(i, generation)) {
+    if (SCX_ERROR answer = query_chain(ref.server, ref.generation)) {
         return answer;
     }
     std::lock_guard<std::mutex> hold(state_);
-    const bool changed = chains_[i].changed;
-    chains_[i].changed = false;
+    const bool changed = chains_[ref.server].changed;
+    chains_[ref.server].changed = false;
     return changed ? E_CHAIN_CHANGED_SCAN : SCX_NO_ERROR;
 }
 
 SCX_ERROR OpenOcdBackend::read_device_chain(SCX_CHAIN *chain, unsigned long *count, SCX_DEVICE *records,
                                             bool flag) {
-    size_t i = 0;
-    uint64_t generation = 0;
-    if (!chain_of(chain, &i, &generation)) {
+    ChainRef ref;
+    if (!chain_of(chain, &ref)) {
         return E_UNKNOWN_HANDLE;
     }
     if (!count) {
@@ -150,17 +146,17 @@ SCX_ERROR OpenOcdBackend::read_device_chain(SCX_CHAIN *chain, unsigned long *cou
     bool holder = false;
     {
         std::lock_guard<std::mutex> hold(state_);
-        holder = chains_[i].chain_holder == thread_owner();
+        holder = chains_[ref.server].chain_holder == thread_owner();
     }
     // Under its own chain lock a thread reads the list of its last query:
     // nobody else can have changed it meanwhile.
-    if (!holder || !servers_[i]->connected(generation)) {
-        if (SCX_ERROR answer = query_chain(i, generation)) {
+    if (!holder || !servers_[ref.server]->connected(ref.generation)) {
+        if (SCX_ERROR answer = query_chain(ref.server, ref.generation)) {
             return answer;
         }
     }
     std::lock_guard<std::mutex> hold(state_);
-    const Listing &listing = chains_[i].listing;
+    const Listing &listing = chains_[ref.server].listing;
     const unsigned long n = listing.size();
     if (!records || *count < n) {
         *count = n;
@@ -178,20 +174,19 @@ SCX_ERROR OpenOcdBackend::read_device_chain(SCX_CHAIN *chain, unsigned long *cou
 SCX_ERROR OpenOcdBackend::open_device(SCX_CHAIN *chain, unsigned long position, SCX_OPEN **handle,
                                       const SCX_CLAIM *claims, unsigned long claim_count,
                                       const char *application) {
-    size_t i = 0;
-    uint64_t generation = 0;
-    if (!chain_of(chain, &i, &generation)) {
+    ChainRef ref;
+    if (!chain_of(chain, &ref)) {
         return E_UNKNOWN_HANDLE;
     }
     if (!handle || (claim_count > 0 && !claims) || !application) {
         return E_BAD_ARGUMENT;
     }
-    if (SCX_ERROR answer = query_chain(i, generation)) {
+    if (SCX_ERROR answer = query_chain(ref.server, ref.generation)) {
         return answer;
     }
     std::lock_guard<std::mutex> hold(state_);
-    const ChainState &state = chains_[i];
-    if (state.generation != generation) {
+    const ChainState &state = chains_[ref.server];
+    if (state.generation != ref.generation) {
         return E_UNKNOWN_HANDLE;
     }
     if (state.changed) {
@@ -205,8 +200,8 @@ SCX_ERROR OpenOcdBackend::open_device(SCX_CHAIN *chain, unsigned long position, 
     }
     const Tap &tap = state.listing[position];
     DeviceHandle device;
-    device.server = i;
-    device.generation = generation;
+    device.server = ref.server;
+    device.generation = ref.generation;
     device.position = position;
     device.tap = tap.name;
     device.ir_length = tap.ir_length;

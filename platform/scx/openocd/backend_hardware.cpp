@@ -117,15 +117,14 @@ SCX_ERROR OpenOcdBackend::find_hardware(const char *full_name, SCX_HARDWARE *rec
 
 SCX_ERROR OpenOcdBackend::print_hardware_name(SCX_CHAIN *chain, char *buffer, unsigned long size,
                                               bool long_name, unsigned long *length) {
-    size_t i = 0;
-    uint64_t generation = 0;
-    if (!chain_of(chain, &i, &generation)) {
+    ChainRef ref;
+    if (!chain_of(chain, &ref)) {
         return E_UNKNOWN_HANDLE;
     }
     if (!buffer && size > 0) {
         return E_BAD_ARGUMENT;
     }
-    const std::string &name = long_name ? servers_[i]->full_name : servers_[i]->short_name;
+    const std::string &name = long_name ? servers_[ref.server]->full_name : servers_[ref.server]->short_name;
     const unsigned long len = name.size();
     if (length) {
         *length = len;
@@ -140,14 +139,14 @@ SCX_ERROR OpenOcdBackend::print_hardware_name(SCX_CHAIN *chain, char *buffer, un
     return SCX_NO_ERROR;
 }
 
-bool OpenOcdBackend::chain_of(SCX_CHAIN *chain, size_t *server, uint64_t *generation) {
+bool OpenOcdBackend::chain_of(SCX_CHAIN *chain, ChainRef *ref) {
     std::lock_guard<std::mutex> hold(state_);
     const auto it = chain_tokens_.find(reinterpret_cast<uintptr_t>(chain));
     if (it == chain_tokens_.end()) {
         return false;
     }
-    *server = it->second;
-    *generation = chains_[it->second].generation;
+    ref->server = it->second;
+    ref->generation = chains_[it->second].generation;
     return true;
 }
 

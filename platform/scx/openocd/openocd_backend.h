@@ -46,6 +46,12 @@ struct ChainState {
     std::string unreachable_reason; // why the last hardware query could not reach it, or ""
 };
 
+// A current chain token's server and connection generation.
+struct ChainRef {
+    size_t server = 0;
+    uint64_t generation = 0;
+};
+
 struct DeviceHandle {
     size_t server = 0;
     uint64_t generation = 0;
@@ -99,7 +105,7 @@ class OpenOcdBackend final : public scx::Backend {
     // and takes a new connection into the chain state.
     void refresh_server(size_t i, std::chrono::milliseconds wait);
     // The server and connection generation of a current chain token.
-    bool chain_of(SCX_CHAIN *chain, size_t *server, uint64_t *generation);
+    bool chain_of(SCX_CHAIN *chain, ChainRef *ref);
     // A copy of the handle's record; false when the handle is unknown or
     // of an earlier connection.
     bool device_of(SCX_OPEN *handle, DeviceHandle *copy);
