@@ -96,23 +96,36 @@ void FakeServer::converse(int fd) {
     }
 }
 
+namespace {
+
+const std::string CALL = "sldocd1_call ", SEQUENCE = "sldocd1_seq ";
+
+} // namespace
+
 std::string seq_of(const std::string &message) {
-    const std::string call = "sldocd1_call ";
-    const size_t at = message.rfind(call);
-    if (at == std::string::npos) {
-        return "";
+    size_t start = 0;
+    if (message.compare(0, SEQUENCE.size(), SEQUENCE) == 0) {
+        start = SEQUENCE.size();
+    } else {
+        const size_t at = message.rfind(CALL);
+        if (at == std::string::npos) {
+            return "";
+        }
+        start = at + CALL.size();
     }
-    const size_t start = at + call.size();
     return message.substr(start, message.find(' ', start) - start);
 }
 
 std::string op_of(const std::string &message) {
-    const std::string call = "sldocd1_call ";
-    const size_t at = message.rfind(call);
+    if (message.compare(0, SEQUENCE.size(), SEQUENCE) == 0) {
+        const size_t open = message.rfind('{');
+        return message.substr(open + 1, message.find_first_of(" }", open) - open - 1);
+    }
+    const size_t at = message.rfind(CALL);
     if (at == std::string::npos) {
         return "";
     }
-    size_t start = message.find(' ', message.find(' ', at + call.size()) + 1) + 1;
+    size_t start = message.find(' ', message.find(' ', at + CALL.size()) + 1) + 1;
     size_t end = message.find_first_of(" ]", start);
     return message.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }

@@ -43,11 +43,12 @@ class FakeServer {
     std::thread thread_;
 };
 
-// The sequence number of a message to the backend's procedures (the word
-// after the last "sldocd1_call "), "" when there is none.
+// The sequence number of a message to the backend's procedures (a call, a
+// sequence of held-back calls and one more, or the install script), ""
+// when there is none.
 std::string seq_of(const std::string &message);
-// The operation of a call message ("dr", "lock", ...), "listing" for the
-// install script.
+// The operation of a call message ("dr", "lock", ...), of a sequence's
+// last call, "listing" for the install script.
 std::string op_of(const std::string &message);
 // A reply to the message: "<seq> <rest>" and the end byte.
 std::string reply_to(const std::string &message, const std::string &rest);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -317,4 +318,69 @@ TEST_F(FakeOpenOcd, UnreachableServersAreNamedWithTheReason) {
     std::string error;
     EXPECT_FALSE(scx::use_openocd({"127.0.0.1:1"}, &error)) << "chosen already";
     EXPECT_NE(std::string::npos, error.find("chosen already")) << error;
+}
+
+TEST_F(FakeOpenOcd, WriteOnlyScansUnderTheLockWaitForTheNextMessage) {
+    SCX_CHAIN *c = chain();
+    SCX_OPEN *h = open(c, 0);
+    std::vector<std::string> messages;
+    std::mutex mutex;
+    auto recording = [&](FakeServer::Responder answer) {
+        return [&, answer](const std::string &m) {
+            std::lock_guard<std::mutex> hold(mutex);
+            messages.push_back(m);
+            return answer(m);
+        };
+    };
+    server->respond(recording(healthy({"a.tap", "b.tap"})));
+    const unsigned char w[4] = {1, 2, 3, 4};
+    ASSERT_EQ(0u, scx_lock(h, 1000, SCX_PACK_STYLE_AUTO));
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(0u, scx_access_dr(h, 32, 0, 0, 32, w, 0, 0, nullptr)) << "held back";
+    ASSERT_EQ(0u, scx_unlock(h));
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        // lock, then the 16 scans with the unlock (or, on a very slow run,
+        // some of them sent on their own after the hold time).
+        EXPECT_LE(messages.size(), 3u);
+        size_t scans = 0;
+        for (const std::string &m : messages)
+            for (size_t at = m.find("{dr "); at != std::string::npos; at = m.find("{dr ", at + 1))
+                ++scans;
+        EXPECT_EQ(16u, scans);
+        EXPECT_EQ(0u, messages.back().find("sldocd1_seq "));
+        EXPECT_NE(std::string::npos, messages.back().find("{unlock d.a.tap ")) << messages.back();
+        messages.clear();
+    }
+
+    // Left alone, held-back scans go by themselves after a short time.
+    ASSERT_EQ(0u, scx_lock(h, 1000, SCX_PACK_STYLE_AUTO));
+    ASSERT_EQ(0u, scx_access_dr(h, 32, 0, 0, 32, w, 0, 0, nullptr));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        ASSERT_EQ(2u, messages.size());
+        EXPECT_NE(std::string::npos, messages[1].find("{dr ")) << messages[1];
+        EXPECT_NE(std::string::npos, messages[1].find("{nop}")) << messages[1];
+    }
+
+    // A held-back scan that fails on its own is answered by the handle's
+    // next call; one that fails with the unlock, by the unlock, which is
+    // done all the same.
+    server->respond(recording([](const std::string &m) {
+        if (m.compare(0, 12, "sldocd1_seq ") == 0)
+            return FakeServer::Answer{reply_to(m, "H E jtag execute failed")};
+        return healthy({"a.tap", "b.tap"})(m);
+    }));
+    ASSERT_EQ(0u, scx_access_dr(h, 32, 0, 0, 32, w, 0, 0, nullptr));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(88u, scx_flush(h)) << "the failure, reported once";
+    EXPECT_EQ(0u, scx_flush(h));
+    ASSERT_EQ(0u, scx_access_dr(h, 32, 0, 0, 32, w, 0, 0, nullptr));
+    EXPECT_EQ(88u, scx_unlock(h));
+    EXPECT_EQ(35u, scx_unlock(h)) << "unlocked all the same";
+    unsigned char r[4] = {0, 0, 0, 0};
+    EXPECT_EQ(0u, scx_access_dr(h, 32, 0, 0, 32, w, 0, 32, r)) << "without the lock nothing is held back";
+    EXPECT_EQ(0, std::memcmp(w, r, 4));
+    scx_close_device(h);
 }

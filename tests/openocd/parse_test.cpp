@@ -152,6 +152,12 @@ TEST(OpenOcdReply, ParsesOnlyAnswersToTheMessageSent) {
     Reply reply;
     ASSERT_TRUE(parse_reply("7 E " + std::string(5000, 'x'), "7", &reply));
     EXPECT_EQ(MAX_ERROR_TEXT, reply.payload.size()) << "error text is cut";
+    EXPECT_FALSE(reply.held_failed);
+    ASSERT_TRUE(parse_reply("7 H E jtag execute failed", "7", &reply)) << "a held-back call failed";
+    EXPECT_TRUE(reply.held_failed);
+    EXPECT_EQ(ReplyKind::failed, reply.kind);
+    for (const char *bad : {"7 H K", "7 H", "7 H ", "7 HL"})
+        EXPECT_FALSE(parse_reply(bad, "7", &reply)) << bad;
 }
 
 namespace {
@@ -227,11 +233,13 @@ TEST(OpenOcdScript, OnlyPlainWordsReachTheInterpreter) {
     EXPECT_FALSE(name_is_safe(".hidden")) << "TAP names start with a letter, digit or _";
     EXPECT_FALSE(name_is_safe(std::string(65, 'a')));
 
-    std::string script;
-    ASSERT_TRUE(call_script("5", "p1", "dr", {"p1-h2", "auto0.tap", "0x20", "0xcafe"}, &script));
-    EXPECT_EQ("sldocd1_call 5 p1 dr p1-h2 auto0.tap 0x20 0xcafe", script);
-    EXPECT_FALSE(call_script("5", "p1", "dr", {"p1-h2", "a.tap;exec rm", "0x20", "0x0"}, &script));
-    EXPECT_EQ("sldocd1_call 5 p1 dr p1-h2 auto0.tap 0x20 0xcafe", script) << "unchanged";
+    std::string words;
+    ASSERT_TRUE(call_words("dr", {"p1-h2", "auto0.tap", "0x20", "0xcafe"}, &words));
+    EXPECT_EQ("dr p1-h2 auto0.tap 0x20 0xcafe", words);
+    EXPECT_FALSE(call_words("dr", {"p1-h2", "a.tap;exec rm", "0x20", "0x0"}, &words));
+    EXPECT_EQ("dr p1-h2 auto0.tap 0x20 0xcafe", words) << "unchanged";
+    EXPECT_EQ("sldocd1_seq 5 p1 {dr p1-h2 auto0.tap 0x20 0xcafe} {nop}",
+              sequence_script("5", "p1", {words}, "nop"));
     EXPECT_EQ("", install_script("5", "p 1")) << "an unsafe process token";
     const std::string install = install_script("5", "p1");
     EXPECT_EQ(std::string::npos, install.find('\x1a'));

@@ -9,6 +9,8 @@
 //   ir VALUE              scx_access_ir -> code
 //   dr LENGTH HEX         scx_access_dr, writing and reading LENGTH bits
 //                         -> code and the bits read as hex
+//   write LENGTH HEX      scx_access_dr writing LENGTH bits, reading none
+//                         (held back under the lock) -> code
 //   memory ROUNDS BASE    through sld_ on the first device's hub, node 0
 //                         (memory): ROUNDS times, under the hub lock, write
 //                         four words BASE+round.. at address 0x10 and read
@@ -150,6 +152,13 @@ std::string run(const std::string &line) {
         const SCX_ERROR answer =
             scx_access_dr(device, length, 0, 0, length, bits.data(), 0, length, read.data());
         return std::to_string(answer) + " " + hex_of(read);
+    }
+    if (command == "write") {
+        unsigned long length = 0;
+        std::string hex;
+        in >> length >> hex;
+        std::vector<unsigned char> bits = bits_of(hex, length);
+        return std::to_string(scx_access_dr(device, length, 0, 0, length, bits.data(), 0, 0, nullptr));
     }
     if (command == "memory") {
         unsigned long rounds = 0, base = 0;

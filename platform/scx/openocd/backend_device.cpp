@@ -1,6 +1,8 @@
 // Device members: close, the device lock, IR and DR scans, run-test-idle,
 // delay and flush. Each scan is one message that checks the device lock
-// and restores the device's instruction where another TAP was irscanned.
+// and restores the device's instruction where another TAP was irscanned;
+// write-only DR scans under the handle's lock may wait for the next one
+// (held_scans.cpp).
 #include <thread>
 
 #include "openocd_backend.h"
@@ -10,12 +12,6 @@ namespace scxopenocd {
 namespace detail {
 
 namespace {
-
-std::string hex_number(unsigned long long value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", value);
-    return text;
-}
 
 // Whether a count fits runtest's 32 bits (always, where unsigned long has
 // 32 bits itself).
@@ -41,7 +37,11 @@ SCX_ERROR OpenOcdBackend::device_call(SCX_OPEN *handle, const char *op,
     if (device.gone) {
         return E_DEVICE_GONE;
     }
-    return answer_of(servers_[device.server]->call(device.generation, op, args, reply_wait, reply), *reply);
+    if (SCX_ERROR failed = held_failure(device)) {
+        return failed;
+    }
+    return answer_of(
+        servers_[device.server]->call(device.generation, op, args, reply_wait, reply, device.owner), *reply);
 }
 
 SCX_ERROR OpenOcdBackend::close_device(SCX_OPEN *handle) {
@@ -56,10 +56,12 @@ SCX_ERROR OpenOcdBackend::close_device(SCX_OPEN *handle) {
         devices_.erase(it);
     }
     if (device.holds_lock) {
+        // Held-back scans go first; a failure among them is not reported.
         Reply reply;
         servers_[device.server]->call(device.generation, "unlock", {"d." + device.tap, device.owner},
-                                      REPLY_WAIT, &reply);
+                                      REPLY_WAIT, &reply, device.owner);
     }
+    held_failure(device);
     return device.gone ? E_DEVICE_GONE : SCX_NO_ERROR;
 }
 
@@ -118,11 +120,15 @@ SCX_ERROR OpenOcdBackend::unlock(SCX_OPEN *handle) {
         it->second.holds_lock = false;
         device = it->second;
     }
+    // Held-back scans go with the unlock, which is done even when one of
+    // them fails: the unlock then answers that failure.
+    const SCX_ERROR failed_before = held_failure(device);
     Reply reply;
     const CallOutcome outcome = servers_[device.server]->call(
-        device.generation, "unlock", {"d." + device.tap, device.owner}, REPLY_WAIT, &reply);
+        device.generation, "unlock", {"d." + device.tap, device.owner}, REPLY_WAIT, &reply, device.owner);
     // Without a connection the lock is gone from the server's view too.
-    return outcome == CallOutcome::not_connected ? SCX_NO_ERROR : answer_of(outcome, reply);
+    const SCX_ERROR answer = outcome == CallOutcome::not_connected ? SCX_NO_ERROR : answer_of(outcome, reply);
+    return failed_before ? failed_before : answer;
 }
 
 SCX_ERROR OpenOcdBackend::access_ir(SCX_OPEN *handle, unsigned long instruction, unsigned long *captured,
@@ -164,6 +170,9 @@ SCX_ERROR OpenOcdBackend::access_dr(SCX_OPEN *handle, unsigned long length, unsi
     }
     // Formatted before anything is read back: the two buffers may be one.
     const std::string value = bits_to_hex(write_bits, write_length, length);
+    if (read_length == 0 && device.holds_lock && !device.gone && hold_scan(device, length, value)) {
+        return SCX_NO_ERROR;
+    }
     const SCX_ERROR answer = device_call(handle, "dr", {device.owner, device.tap, hex_number(length), value},
                                          scan_wait(length), &reply);
     if (answer != SCX_NO_ERROR) {
@@ -210,13 +219,15 @@ SCX_ERROR OpenOcdBackend::flush(SCX_OPEN *handle) {
     if (!servers_[device.server]->connected(device.generation)) {
         return E_UNAVAILABLE;
     }
-    // Every scan has run when its call answers, so there is nothing to
-    // send; without the lock, ask whether another owner holds it.
-    if (device.holds_lock) {
-        return SCX_NO_ERROR;
+    // Every call has run when it answers, held-back scans aside: send
+    // those. Without the lock, ask whether another owner holds it.
+    if (device.holds_lock && !servers_[device.server]->holding()) {
+        return held_failure(device);
     }
     Reply reply;
-    return device_call(handle, "check", {"d." + device.tap, device.owner}, REPLY_WAIT, &reply);
+    return device.holds_lock
+               ? device_call(handle, "nop", {}, REPLY_WAIT, &reply)
+               : device_call(handle, "check", {"d." + device.tap, device.owner}, REPLY_WAIT, &reply);
 }
 
 } // namespace detail

@@ -19,6 +19,7 @@
 #include "core/answer_codes.h"
 #include "core/backend.h"
 #include "scxopenocd.h"
+#include "scan_hex.h"
 #include "server.h"
 
 namespace scxopenocd {
@@ -124,6 +125,12 @@ class OpenOcdBackend final : public scx::Backend {
                       unsigned long timeout, SCX_OPEN *still_open);
     uintptr_t new_token();
     void start_keep_alive();
+    // Holds a write-only DR scan back (held_scans.cpp); false when it has
+    // to be sent now.
+    bool hold_scan(const DeviceHandle &device, unsigned long length, std::string_view value);
+    // The answer for a held-back scan of the handle that failed when sent
+    // on its own, once; 0 when none did.
+    SCX_ERROR held_failure(const DeviceHandle &device);
 
     std::vector<std::unique_ptr<Server>> servers_;
     std::mutex state_;
@@ -132,6 +139,10 @@ class OpenOcdBackend final : public scx::Backend {
     std::unordered_map<uintptr_t, DeviceHandle> devices_;
     uintptr_t next_token_;
     std::once_flag keep_alive_started_;
+    std::once_flag sender_started_;
+    std::mutex sender_mutex_;
+    std::condition_variable sender_wake_;
+    bool sender_due_ = false; // scans are held back: send them after HOLD_WAIT
 };
 
 // Maps a call's outcome and reply kind to the answer code of the

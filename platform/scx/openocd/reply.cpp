@@ -43,9 +43,13 @@ bool parse_reply(std::string_view text, std::string_view expected_seq, Reply *ou
         return false;
     }
     std::string_view rest = text.substr(expected_seq.size() + 1);
+    const bool held_failed = rest.size() > 2 && rest[0] == 'H' && rest[1] == ' ';
+    if (held_failed) {
+        rest.remove_prefix(2);
+    }
     ReplyKind kind;
     bool payload_allowed = false;
-    if (!kind_of(rest[0], &kind, &payload_allowed)) {
+    if (!kind_of(rest[0], &kind, &payload_allowed) || (held_failed && kind == ReplyKind::done)) {
         return false;
     }
     std::string_view payload;
@@ -60,6 +64,7 @@ bool parse_reply(std::string_view text, std::string_view expected_seq, Reply *ou
     }
     out->kind = kind;
     out->payload.assign(payload.data(), payload.size());
+    out->held_failed = held_failed;
     return true;
 }
 

@@ -23,6 +23,9 @@ enum class ReplyKind {
 struct Reply {
     ReplyKind kind = ReplyKind::failed;
     std::string payload;
+    // "<seq> H <kind>[ <payload>]": a held-back call of a sequence answered
+    // kind, and the message's own call did not run (tcl_procs.h).
+    bool held_failed = false;
 };
 
 // Longest error text kept from a reply.

@@ -1,5 +1,7 @@
 #include "scan_hex.h"
 
+#include <cstdio>
+
 namespace scxopenocd {
 namespace detail {
 
@@ -33,6 +35,12 @@ unsigned nibble(const unsigned char *bits, unsigned long write_length, unsigned 
 }
 
 } // namespace
+
+std::string hex_number(unsigned long long value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", value);
+    return text;
+}
 
 std::string bits_to_hex(const unsigned char *bits, unsigned long write_length, unsigned long length) {
     const unsigned long digits = length == 0 ? 1 : (length + 3) / 4;

@@ -11,6 +11,10 @@
 namespace scxopenocd {
 namespace detail {
 
+// A number as OpenOCD must read it: "0x" and lower-case hex digits (a
+// leading 0 would be octal there).
+std::string hex_number(unsigned long long value);
+
 // "0x" and (length + 3) / 4 hex digits (at least one) holding the first
 // write_length bits of bits (null when write_length is 0); the bits from
 // write_length to length are 0.

@@ -123,8 +123,9 @@
 //   run_test_idle  runtest COUNT
 //   delay          `amount` microseconds, waited in the calling process
 //                  (OpenOCD's sleep would stop every client of the server)
-//   flush          every call has run in OpenOCD when it answers, so flush
-//                  only checks the device lock
+//   flush          sends the handle's held-back scans (below); without the
+//                  device lock it checks the lock. Every other call has run
+//                  in OpenOCD when it answers.
 // Each scan is one message that checks the device lock and scans. The
 // interpreter keeps each TAP's last instruction loaded through this backend
 // and the TAP OpenOCD irscanned last; a data scan of a TAP that is not the
@@ -133,5 +134,22 @@
 // in the same message. To see other clients' irscans the backend wraps
 // OpenOCD's irscan command; to see resets it adds a line to each TAP's
 // post-reset event handler.
+//
+// ---- Held-back scans -----------------------------------------------------------------
+// A write-only DR scan (read_length 0, length above 0) of a handle that
+// holds its device lock answers 0 at once and is held back: it goes first
+// in the handle's next message (a reading scan, access_ir, run_test_idle,
+// flush, delay, unlock, close), or by itself 10 ms later, at most 64 scans
+// and 65,536 bits at a time. A message of another handle or thread sends
+// them first, on their own. They run in order, each with its lock check
+// and restore, and stop at the first one that does not succeed; then:
+//   - sent with a call of the handle: that call answers the held-back
+//     scan's code and is not done itself, except unlock, which is done all
+//     the same (and answers the code);
+//   - sent by themselves (time, another handle's message): the handle's
+//     next scan, run_test_idle, delay, flush or unlock answers the code,
+//     once;
+//   - sent with close_device: not reported;
+//   - the connection lost: they are lost with it; the call answers 81.
 
 #endif

@@ -8,9 +8,11 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chain_listing.h"
 #include "endpoint.h"
@@ -26,6 +28,11 @@ const std::chrono::milliseconds REPLY_WAIT{10000};
 const std::chrono::milliseconds CONNECT_WAIT{2000};
 // Longest reply read: a 65,536-bit scan answers 16,384 digits.
 const size_t MAX_REPLY = 65536;
+// Write-only scans held back at most this many, this many bits in all,
+// and this long before they are sent by themselves.
+const size_t MAX_HELD = 64;
+const unsigned long MAX_HELD_BITS = 65536;
+const std::chrono::milliseconds HOLD_WAIT{10};
 
 enum class CallOutcome {
     answered,      // *reply holds a well-formed reply
@@ -55,9 +62,25 @@ class Server {
     bool refresh(std::chrono::milliseconds wait, uint64_t *generation, bool *fresh, Listing *listing,
                  std::string *why);
     // Runs `op args` (tcl_procs.h) on the connection of generation
-    // `generation`, waiting up to reply_wait for the reply.
+    // `generation`, waiting up to reply_wait for the reply. Calls held
+    // back for `owner` go first in the same message (reply->held_failed
+    // when one of them failed); those of another owner are sent first on
+    // their own.
     CallOutcome call(uint64_t generation, const char *op, std::initializer_list<std::string_view> args,
-                     std::chrono::milliseconds reply_wait, Reply *reply);
+                     std::chrono::milliseconds reply_wait, Reply *reply, const std::string &owner = "");
+    // Holds back a write-only call of `owner` (a DR scan of `bits` bits)
+    // to go with the next message; false when it cannot be held (another
+    // generation, no connection, the limits reached), and the caller then
+    // sends it itself.
+    bool hold(uint64_t generation, const std::string &owner, unsigned long bits, const char *op,
+              std::initializer_list<std::string_view> args);
+    // Sends the held-back calls when they have waited HOLD_WAIT (all of
+    // them at once with `now`). A failure is kept for their owner.
+    void send_held(bool now);
+    // Whether calls are held back; and the failure kept for owner, if any
+    // (taken out).
+    bool holding();
+    bool take_held_failure(const std::string &owner, Reply *reply);
     // Whether the connection of that generation is open. Does not wait
     // for a message in flight.
     bool connected(uint64_t generation) const { return generation != 0 && live_generation_ == generation; }
@@ -66,6 +89,9 @@ class Server {
     static std::atomic<unsigned long long> round_trips;
 
   private:
+    // With io_ held: sends the held-back calls with a nop; a failure is
+    // kept for their owner.
+    void send_held_locked();
     // With io_ held: one exchange and its reply parsed; closes the
     // connection when the exchange or the reply fails.
     bool exchange(const std::string &script, const std::string &seq, std::chrono::milliseconds reply_wait,
@@ -79,6 +105,11 @@ class Server {
     uint64_t generation_ = 0;
     uint64_t seq_ = 0;
     std::atomic<uint64_t> live_generation_{0}; // generation_ while connected, else 0
+    std::vector<std::string> held_;            // call_words of write-only calls, oldest first
+    std::string held_owner_;                   // whose they are
+    unsigned long held_bits_ = 0;
+    Clock::time_point held_since_;
+    std::map<std::string, Reply> held_failures_; // by owner, from calls sent by send_held
 };
 
 } // namespace detail

@@ -32,15 +32,42 @@ if {[info exists ::sldocd_version] && $::sldocd_version ne "1" && [info exists :
         }
     }
     proc sldocd1_after_reset {} { set ::sldocd1_last "" }
-    proc sldocd1_call {seq p op args} {
+    # Renews the client's leases; "" when the procedures of this version
+    # own the server, else the "V" answer.
+    proc sldocd1_enter {seq p} {
         if {$::sldocd_version ne "1"} { return "$seq V [string range $::sldocd_version 0 15]" }
         set until [expr {[clock milliseconds] + @LEASE@}]
         set ::sldocd1_alive($p) $until
         set ::sldocd_until $until
-        if {[catch {sldocd1_op_$op $p {*}$args} r]} {
+        return ""
+    }
+    proc sldocd1_run {p op arglist} {
+        if {[catch {sldocd1_op_$op $p {*}$arglist} r]} {
             set r "E [string map [list \x1a ? \n { }] [string range $r 0 255]]"
         }
-        return "$seq $r"
+        return $r
+    }
+    proc sldocd1_call {seq p op args} {
+        set v [sldocd1_enter $seq $p]
+        if {$v ne ""} { return $v }
+        return "$seq [sldocd1_run $p $op $args]"
+    }
+    # Held-back calls, each {op args...}, then the message's own call: the
+    # first held one that does not answer K ends the run, answered as
+    # "H <its answer>"; the own call is then left out, unless it is an
+    # unlock, which is always done.
+    proc sldocd1_seq {seq p args} {
+        set v [sldocd1_enter $seq $p]
+        if {$v ne ""} { return $v }
+        set last [lindex $args end]
+        foreach item [lrange $args 0 end-1] {
+            set r [sldocd1_run $p [lindex $item 0] [lrange $item 1 end]]
+            if {[string index $r 0] ne "K"} {
+                if {[lindex $last 0] eq "unlock"} { sldocd1_run $p unlock [lrange $last 1 end] }
+                return "$seq H $r"
+            }
+        }
+        return "$seq [sldocd1_run $p [lindex $last 0] [lrange $last 1 end]]"
     }
     proc sldocd1_free {key owner} {
         if {![info exists ::sldocd1_lock($key)]} { return 1 }
@@ -161,26 +188,29 @@ std::string install_script(const std::string &seq, const std::string &client) {
     return script;
 }
 
-bool call_script(const std::string &seq, const std::string &client, const char *op,
-                 std::initializer_list<std::string_view> args, std::string *out) {
-    std::string script = "sldocd1_call ";
-    for (std::string_view word : {std::string_view(seq), std::string_view(client), std::string_view(op)}) {
-        if (!script_word_is_safe(word)) {
-            return false;
-        }
-        script.append(word.data(), word.size());
-        script += ' ';
+bool call_words(const char *op, std::initializer_list<std::string_view> args, std::string *out) {
+    std::string words = op;
+    if (!script_word_is_safe(words)) {
+        return false;
     }
     for (std::string_view word : args) {
         if (!script_word_is_safe(word)) {
             return false;
         }
-        script.append(word.data(), word.size());
-        script += ' ';
+        words += ' ';
+        words.append(word.data(), word.size());
     }
-    script.pop_back();
-    *out = std::move(script);
+    *out = std::move(words);
     return true;
+}
+
+std::string sequence_script(const std::string &seq, const std::string &client,
+                            const std::vector<std::string> &held, const std::string &words) {
+    std::string script = "sldocd1_seq " + seq + " " + client;
+    for (const std::string &item : held) {
+        script += " {" + item + "}";
+    }
+    return script + " {" + words + "}";
 }
 
 } // namespace detail

@@ -5,13 +5,14 @@
 //
 // Only words made by this backend reach the interpreter: numbers as 0x
 // hex, sequence numbers, owner tokens and TAP names that passed
-// name_is_safe. call_script refuses any other word.
+// name_is_safe. call_words refuses any other word.
 #ifndef SCXOPENOCD_TCL_PROCS_H
 #define SCXOPENOCD_TCL_PROCS_H
 
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace scxopenocd {
 namespace detail {
@@ -35,9 +36,9 @@ std::string install_script(const std::string &seq, const std::string &client);
 // '_', '.' and '-', not starting with '-', at most 20,000 characters.
 bool script_word_is_safe(std::string_view word);
 
-// "sldocd1_call <seq> <client> <op> <args...>": runs operation op for
-// the client (renewing the leases of all its locks first) and answers
-// "<seq> <kind>[ <payload>]" (reply.h). False when a word is not safe.
+// A message "sldocd1_call <seq> <client> <op> <args...>" runs operation op
+// for the client (renewing the leases of all its locks first) and answers
+// "<seq> <kind>[ <payload>]" (reply.h).
 //
 // Operations and their answers:
 //   nop                          K
@@ -55,8 +56,16 @@ bool script_word_is_safe(std::string_view word);
 //   release                      K: drops every lock of the client
 // The scans and rti answer L, scanning nothing, when another owner holds
 // the device lock "d.TAP". Lock keys: "chain", and "d.TAP" per device.
-bool call_script(const std::string &seq, const std::string &client, const char *op,
-                 std::initializer_list<std::string_view> args, std::string *out);
+
+// "op args...", every word safe; false (and *out unchanged) otherwise.
+bool call_words(const char *op, std::initializer_list<std::string_view> args, std::string *out);
+// "sldocd1_seq <seq> <client> {held 1} ... {words}": runs the held-back
+// calls (each from call_words) and then `words`, renewing the leases once.
+// Answers as the last call does, or "H <answer>" for the first held call
+// that did not answer K; the last call is then not run, unless it is an
+// unlock. seq and client must be safe words.
+std::string sequence_script(const std::string &seq, const std::string &client,
+                            const std::vector<std::string> &held, const std::string &words);
 
 } // namespace detail
 } // namespace scxopenocd
