@@ -79,7 +79,9 @@ void FakeServer::converse(int fd) {
         while ((end = pending.find('\x1a')) != std::string::npos) {
             const std::string message = pending.substr(0, end);
             pending.erase(0, end + 1);
-            ++messages_;
+            // The keep-alive's lone nop comes whenever it likes: not counted.
+            const bool keep_alive = message.compare(0, 13, "sldocd1_call ") == 0 && op_of(message) == "nop";
+            messages_ += keep_alive ? 0 : 1;
             Answer answer;
             {
                 std::lock_guard<std::mutex> hold(mutex_);

@@ -26,7 +26,8 @@ class FakeServer {
 
     int port() const { return port_; }
     void respond(Responder responder);
-    // Messages received since the start or the last reset_count().
+    // Messages received since the start or the last reset_count(), the
+    // keep-alive's (a call of nop alone) left out.
     unsigned long messages() const { return messages_; }
     void reset_count() { messages_ = 0; }
 
