@@ -71,6 +71,13 @@ if [ "$repetitions" -gt 1 ]; then
 else
   build/bench/bench/sld_sldsim_bench --quick | tee "$out/sldsim.txt"
 fi
+# The OpenOCD backend: round trips per operation, throughput against a bare client.
+echo "=== sld_openocd_bench"
+if [ "$repetitions" -gt 1 ]; then
+  build/bench/bench/sld_openocd_bench | tee "$out/openocd.txt"
+else
+  build/bench/bench/sld_openocd_bench --rounds 4 --block 20 | tee "$out/openocd.txt"
+fi
 
 echo
 echo "=== summary (CPU time per operation; medians of $repetitions repetitions)"

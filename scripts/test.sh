@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test: the suite on x86-64, on 32-bit x86, under AddressSanitizer with
-# UndefinedBehaviorSanitizer and under ThreadSanitizer; then the fuzzer and
+# UndefinedBehaviorSanitizer and under ThreadSanitizer; then the fuzzers and
 # the suite once under valgrind memcheck.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,7 +27,7 @@ for preset in x64 x86 asan tsan; do
   total=$((total + ${count:-0}))
 done
 
-for extra in scripts/fuzz.sh scripts/memcheck.sh; do
+for extra in scripts/fuzz.sh scripts/fuzz_openocd.sh scripts/memcheck.sh; do
   if [ -x "$extra" ]; then
     echo "=== $extra"
     "$extra"

@@ -1,4 +1,6 @@
-// Helpers for tests that drive the simulated world through scx_ calls.
+// Helpers for tests that drive a JTAG world through scx_ calls: the
+// simulated one, or (for the tests that sim_openocd_test shares) the same
+// board through OpenOCD (boundary_world.h).
 #ifndef SIM_TEST_HELPERS_H
 #define SIM_TEST_HELPERS_H
 
@@ -7,18 +9,29 @@
 #include <cstdint>
 #include <vector>
 
+#include "boundary_world.h"
 #include "scx/scx.h"
 #include "scxsim.h"
+
+// Ends the test as skipped where the world cannot produce its situation.
+#define REQUIRE_SIMULATED()                                                                                  \
+    do {                                                                                                     \
+        if (!world().simulated())                                                                            \
+            GTEST_SKIP() << "needs the simulated world's control API";                                       \
+    } while (0)
 
 // Every test starts from the default board with no faults or trace.
 class SimWorld : public ::testing::Test {
   protected:
-    void SetUp() override { scxsim::reset(); }
-    void TearDown() override { scxsim::reset(); }
+    void SetUp() override { world().reset(); }
+    void TearDown() override {
+        if (world().simulated())
+            world().reset();
+    }
 
     SCX_OPEN *open(unsigned long cable, unsigned long position) {
         SCX_OPEN *h = nullptr;
-        EXPECT_EQ(0u, scx_open_device(scxsim::chain_handle(cable), position, &h, claims, 1, "test"));
+        EXPECT_EQ(0u, scx_open_device(world().chain(cable), position, &h, claims, 1, "test"));
         return h;
     }
 
@@ -37,6 +50,10 @@ class SimWorld : public ::testing::Test {
     void ir(SCX_OPEN *h, unsigned long instruction) {
         EXPECT_EQ(0u, scx_access_ir(h, instruction, nullptr, 0));
     }
+
+    // Selects the IDCODE register: instruction 6 on the default board's
+    // devices (the simulated world also selects it at start).
+    void idcode(SCX_OPEN *h) { ir(h, 6); }
 
     // A virtual instruction scan on a hub of m instruction and n address bits.
     uint64_t vir(SCX_OPEN *h, unsigned m, unsigned n, uint64_t value, uint64_t address) {

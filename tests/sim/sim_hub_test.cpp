@@ -57,16 +57,18 @@ TEST_F(HubTest, ADeviceWithoutAHubReadsBypassZeros) {
 TEST_F(HubTest, NodeAddressesSelectAndLoadNodes) {
     SCX_OPEN *h = open(1, 0);
     vir(h, HUB_M, HUB_N, 0xA5, SHIFT + 1);
-    unsigned long instruction = 0;
-    ASSERT_TRUE(scxsim::node_instruction(1, 0, SHIFT, &instruction));
-    EXPECT_EQ(0xA5u, instruction);
-    ASSERT_TRUE(scxsim::node_instruction(1, 0, MEMORY, &instruction));
-    EXPECT_EQ(0u, instruction) << "other nodes keep theirs";
+    if (world().simulated()) {
+        unsigned long instruction = 0;
+        ASSERT_TRUE(scxsim::node_instruction(1, 0, SHIFT, &instruction));
+        EXPECT_EQ(0xA5u, instruction);
+        ASSERT_TRUE(scxsim::node_instruction(1, 0, MEMORY, &instruction));
+        EXPECT_EQ(0u, instruction) << "other nodes keep theirs";
+    }
 
     // Address 6 has no node: the data register is one bypass bit.
     vir(h, HUB_M, HUB_N, 1, 6);
     ir(h, 12);
-    EXPECT_EQ(0x6u, dr(h, 8, 0x3));
+    EXPECT_EQ(0x3u << (1 + world().bypass_bits(1)), dr(h, 8, 0x3));
     // Re-selecting the hub after instruction 0 restarts the readout.
     EXPECT_EQ(info(8, 110, 4, 1), readout(h, 1)[0]);
     scx_close_device(h);
@@ -102,6 +104,7 @@ TEST_F(HubTest, VersionZeroCapturesTheSelectedNodesInstruction) {
 }
 
 TEST_F(HubTest, BroadcastLoadsNodeInstructionsTogetherAtTheEnd) {
+    REQUIRE_SIMULATED();
     SCX_OPEN *h = open(1, 0);
     vir(h, HUB_M, HUB_N, 1, 0); // begin
     vir(h, HUB_M, HUB_N, 0x11, MEMORY + 1);

@@ -51,15 +51,21 @@ const char *const OPENOCD_MISSING =
 
 Child::~Child() {
     stop();
+    if (in_ >= 0)
+        ::close(in_);
     if (out_ >= 0)
         ::close(out_);
     if (!err_path_.empty())
         std::remove(err_path_.c_str());
 }
 
-bool Child::start(const std::string &program, const std::vector<std::string> &args, std::string *error) {
+bool Child::start(const std::string &program, const std::vector<std::string> &args, std::string *error,
+                  bool input) {
     // A Child may be started again once stopped.
     stop();
+    if (in_ >= 0)
+        ::close(in_);
+    in_ = -1;
     if (out_ >= 0)
         ::close(out_);
     if (!err_path_.empty())
@@ -72,8 +78,8 @@ bool Child::start(const std::string &program, const std::vector<std::string> &ar
     reaped_ = false;
     char err_name[] = "/tmp/sld-harness-XXXXXX";
     const int err_fd = ::mkstemp(err_name);
-    int pipe_fds[2];
-    if (err_fd < 0 || ::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    int pipe_fds[2], in_fds[2] = {-1, -1};
+    if (err_fd < 0 || ::pipe2(pipe_fds, O_CLOEXEC) != 0 || (input && ::pipe2(in_fds, O_CLOEXEC) != 0)) {
         *error = std::string("cannot make the child's output files: ") + std::strerror(errno);
         if (err_fd >= 0)
             ::close(err_fd);
@@ -82,7 +88,10 @@ bool Child::start(const std::string &program, const std::vector<std::string> &ar
     err_path_ = err_name;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (input)
+        posix_spawn_file_actions_adddup2(&actions, in_fds[0], 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
     std::vector<char *> argv;
@@ -94,13 +103,31 @@ bool Child::start(const std::string &program, const std::vector<std::string> &ar
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe_fds[1]);
     ::close(err_fd);
+    if (input)
+        ::close(in_fds[0]);
     if (r != 0) {
         ::close(pipe_fds[0]);
+        if (input)
+            ::close(in_fds[1]);
         pid_ = -1;
         *error = "cannot start " + program + ": " + std::strerror(r);
         return false;
     }
     out_ = pipe_fds[0];
+    in_ = input ? in_fds[1] : -1;
+    return true;
+}
+
+bool Child::write_line(const std::string &line) {
+    // A child that has gone must fail the write, not end this process.
+    ::signal(SIGPIPE, SIG_IGN);
+    const std::string text = line + "\n";
+    for (size_t sent = 0; sent < text.size();) {
+        const ssize_t n = in_ < 0 ? -1 : ::write(in_, text.data() + sent, text.size() - sent);
+        if (n <= 0)
+            return false;
+        sent += size_t(n);
+    }
     return true;
 }
 
@@ -242,7 +269,8 @@ bool Sldsim::start(const std::vector<std::string> &args, std::string *error) {
     return true;
 }
 
-bool OpenOcd::start(int bitbang_port, std::string *error, const std::vector<std::string> &commands) {
+bool OpenOcd::start(int bitbang_port, std::string *error, const std::vector<std::string> &commands,
+                    int tcl_port) {
     const std::string program = find_openocd();
     if (program.empty()) {
         *error = OPENOCD_MISSING;
@@ -250,7 +278,7 @@ bool OpenOcd::start(int bitbang_port, std::string *error, const std::vector<std:
     }
     // The free port may be taken before OpenOCD binds it: try another.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        tcl_port_ = free_loopback_port();
+        tcl_port_ = tcl_port > 0 ? tcl_port : free_loopback_port();
         std::vector<std::string> args;
         for (const std::string &c :
              {std::string("adapter driver remote_bitbang"), std::string("remote_bitbang host 127.0.0.1"),

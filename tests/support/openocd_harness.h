@@ -24,8 +24,13 @@ class Child {
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
 
-    bool start(const std::string &program, const std::vector<std::string> &args, std::string *error);
+    // With `input`, its standard input is a pipe that write_line feeds;
+    // else /dev/null.
+    bool start(const std::string &program, const std::vector<std::string> &args, std::string *error,
+               bool input = false);
     pid_t pid() const { return pid_; }
+    // Writes a line (a newline is added) to its standard input.
+    bool write_line(const std::string &line);
     // One line of standard output, without its newline; false when none
     // comes within the time-out or the output ends.
     bool read_line(std::string *line, Ms timeout);
@@ -41,6 +46,7 @@ class Child {
 
   private:
     pid_t pid_ = -1;
+    int in_ = -1;
     int out_ = -1;
     std::string err_path_;
     std::string pending_; // read from standard output, not yet a line
@@ -75,8 +81,11 @@ class Sldsim {
 // no gdb or telnet port, bound to 127.0.0.1; started and answering.
 class OpenOcd {
   public:
-    // `commands` run after init (-c each).
-    bool start(int bitbang_port, std::string *error, const std::vector<std::string> &commands = {});
+    // `commands` run after init (-c each). A tcl_port above 0 is used
+    // instead of a free one, e.g. to start OpenOCD again where clients
+    // expect it.
+    bool start(int bitbang_port, std::string *error, const std::vector<std::string> &commands = {},
+               int tcl_port = 0);
     int tcl_port() const { return tcl_port_; }
     Child process;
 

@@ -16,6 +16,7 @@
 #include "list_output.h"
 #include "log_decode.h"
 #include "numbers.h"
+#include "openocd_servers.h"
 #include "report.h"
 #include "run_ops.h"
 #include "scan_log.h"
@@ -185,6 +186,7 @@ void write_log_outputs(const Arguments &args, const ScanLog &log, std::ofstream 
 
 int report(const ToolError &error) {
     std::cout.flush();
+    report_unreachable_servers(std::cerr);
     std::cerr << "sldtool: " << error.what() << std::endl;
     return error.exit_code();
 }
@@ -299,6 +301,7 @@ int run(int argc, char **argv) {
         failure = ToolError(exit_library, "out of memory");
     }
     int code = exit_success;
+    report_unreachable_servers(std::cerr);
     try {
         log.finish();
         if (reporter) {

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "errors.h"
+#include "openocd_servers.h"
 #include "printable.h"
 
 // This project's SCX library says why its backend did not start (see
@@ -21,6 +22,11 @@ void add_source_options(CLI::App &app, JtagSource *source) {
         ->type_name("FILE")
         ->check(CLI::Validator([](std::string &value) { return value.empty() ? "is empty" : ""; }, "",
                                "non-empty"));
+    app.add_option("--openocd", source->openocd,
+                   "use the OpenOCD server with this Tcl RPC port instead of the simulated board (repeatable)")
+        ->type_name("HOST:PORT")
+        ->allow_extra_args(false)
+        ->excludes("--board");
 }
 
 void use_source(const JtagSource &source) {
@@ -30,6 +36,9 @@ void use_source(const JtagSource &source) {
         }
         // Must come before the first call that reaches the JTAG library.
         setenv("SCX_SIM_BOARD", source.board.c_str(), 1);
+    }
+    if (!source.openocd.empty()) {
+        use_openocd_servers(source.openocd);
     }
     // Also a board named in the environment may have been refused.
     const char *failure = scx_backend_failure != nullptr ? scx_backend_failure() : nullptr;

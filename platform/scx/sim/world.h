@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "board.h"
+#include "core/answer_codes.h"
 #include "hub.h"
 #include "record.h"
 #include "scx/scx.h"
@@ -37,20 +38,7 @@ const unsigned long FOREVER_MS = 0x7FFFFFFFUL;
 const unsigned long NO_WAIT_LIMIT = ~0UL;
 
 // The scx_ answers the simulator gives.
-const SCX_ERROR E_FETCH_SHORT = 2;
-const SCX_ERROR E_NO_NAME = 33;
-const SCX_ERROR E_LOCKED = 34;
-const SCX_ERROR E_NOT_LOCKED = 35;
-const SCX_ERROR E_CHAIN_CHANGED_SCAN = 36;
-const SCX_ERROR E_NO_DEVICE = 37;
-const SCX_ERROR E_RESCAN_NEEDED = 38;
-const SCX_ERROR E_DEVICE_GONE = 39;
-const SCX_ERROR E_BAD_ARGUMENT = 46;
-const SCX_ERROR E_SIZE = SCX_TOO_MANY_DEVICES;
-const SCX_ERROR E_NO_RESOURCES = 81;
-const SCX_ERROR E_NO_HARDWARE = 86;
-const SCX_ERROR E_UNKNOWN_HANDLE = 87;
-const SCX_ERROR E_UNAVAILABLE = 88;
+using namespace scx::codes;
 
 class Cable;
 

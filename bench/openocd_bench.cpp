@@ -1,0 +1,233 @@
+// The OpenOCD backend on a real OpenOCD 0.12 over sldsim (the default
+// board's first cable): RPC round trips per sld_ operation, and the
+// throughput of locked, cached 32-bit DR scans through libsld and the
+// backend against a bare Tcl RPC client sending the same drscan messages.
+// The two are timed in alternating blocks within one run, so a change in
+// the machine's load falls on both.
+//
+//   sld_openocd_bench [--rounds N] [--block N]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/scxcore.h"
+#include "openocd_harness.h"
+#include "scxopenocd.h"
+#include "sld.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const unsigned long LOCK_TIMEOUT = 6000;
+const unsigned char SHIFT_NODE = 3; // the default board's shift node: instruction 2 is a 32-bit register
+
+[[noreturn]] void fail(const std::string &what) {
+    std::fprintf(stderr, "sld_openocd_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void check(int status, const char *what) {
+    if (status != SLD_OK)
+        fail(std::string(what) + " answered " + std::to_string(status));
+}
+
+struct World {
+    std::string cable, device;
+    int hub = -1, node = -1;
+    unsigned char write[4] = {0x78, 0x56, 0x34, 0x12}, read[4] = {};
+    SLD_BATCH_ACCESS batch[17] = {};
+    SLD_BATCH_ACCESS write_batch[17] = {}; // the same, reading nothing
+};
+
+struct Operation {
+    const char *what;
+    bool locked;
+    std::function<int(World &)> run;
+};
+
+std::vector<Operation> operations() {
+    return {
+        {"virtual DR scan, 32 bits, under the hub lock (cached)", true,
+         [](World &w) { return sld_node_access_dr(w.node, 32, w.write, w.read, 0); }},
+        {"virtual DR scan, 32 bits, implicit lock", false,
+         [](World &w) { return sld_node_access_dr(w.node, 32, w.write, w.read, 0); }},
+        {"virtual DR scan, 4096 bits, under the hub lock", true,
+         [](World &w) {
+             static unsigned char big[512];
+             return sld_node_access_dr(w.node, 4096, big, big, 0);
+         }},
+        {"virtual IR scan under the hub lock", true,
+         [](World &w) { return sld_node_access_ir(w.node, 2, nullptr, 0); }},
+        {"virtual IR scan, implicit lock", false,
+         [](World &w) { return sld_node_access_ir(w.node, 2, nullptr, 0); }},
+        {"virtual IR then DR scan, under the lock", true,
+         [](World &w) {
+             return sld_node_access_ir(w.node, 2, nullptr, 0) |
+                    sld_node_access_dr(w.node, 32, w.write, w.read, 0);
+         }},
+        {"batch of 16 DR records, under the lock", true,
+         [](World &w) { return sld_node_batch_access(w.node, w.batch); }},
+        {"batch of 16 DR records, implicit locks", false,
+         [](World &w) { return sld_node_batch_access(w.node, w.batch); }},
+        {"batch of 16 write-only DR records, with hub lock + unlock", false,
+         [](World &w) {
+             return sld_hub_lock(w.hub, LOCK_TIMEOUT) | sld_node_batch_access(w.node, w.write_batch) |
+                    sld_hub_unlock(w.hub);
+         }},
+        {"run-test-idle, under the lock", true, [](World &w) { return sld_node_rti(w.node, 16); }},
+        {"run-test-idle, implicit lock", false, [](World &w) { return sld_node_rti(w.node, 16); }},
+        {"hub lock + unlock", false,
+         [](World &w) { return sld_hub_lock(w.hub, LOCK_TIMEOUT) | sld_hub_unlock(w.hub); }},
+        {"node open + close", false,
+         [](World &w) {
+             int node = -1;
+             return sld_node_open(w.hub, 1, &node) | sld_node_close(node);
+         }},
+        {"hub open + close of an open hub", false,
+         [](World &w) {
+             int hub = -1;
+             return sld_hub_open(w.cable.c_str(), w.device.c_str(), &hub) | sld_hub_close(hub);
+         }},
+        {"`sld_get_device`, unchanged chain", false,
+         [](World &w) {
+             unsigned long count = 0;
+             char **devices = nullptr;
+             return sld_get_device(w.cable.c_str(), &count, &devices);
+         }},
+        {"`sld_get_hardware`", false,
+         [](World &) {
+             unsigned long count = 0;
+             char **names = nullptr;
+             return sld_get_hardware(&count, &names);
+         }},
+    };
+}
+
+void round_trip_table(World &w) {
+    std::printf("| operation | RPC round trips (under the hub lock or without) |\n|---|---|\n");
+    const int runs = 20;
+    for (const Operation &op : operations()) {
+        if (op.locked)
+            check(sld_hub_lock(w.hub, LOCK_TIMEOUT), "sld_hub_lock");
+        check(op.run(w), op.what); // primes the instruction cache, as a loop finds it
+        // Scans held back by the previous row go first, out of this count.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        scxopenocd::reset_round_trips();
+        for (int i = 0; i < runs; ++i)
+            check(op.run(w), op.what);
+        // Write-only scans still held back go after a few milliseconds:
+        // they belong to this row.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const double per_op = double(scxopenocd::round_trips()) / runs;
+        if (op.locked)
+            check(sld_hub_unlock(w.hub), "sld_hub_unlock");
+        std::printf("| %s | %g |\n", op.what, per_op);
+    }
+}
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void throughput(World &w, int tcl_port, const std::string &tap, int rounds, int block) {
+    harness::TclClient bare;
+    if (!bare.connect(tcl_port, harness::Ms(5000)))
+        fail("the bare client cannot connect");
+    check(sld_hub_lock(w.hub, LOCK_TIMEOUT), "sld_hub_lock");
+    check(sld_node_access_ir(w.node, 2, nullptr, 0), "sld_node_access_ir");
+    // The same drscan each library scan sends, as a bare message; the
+    // library holds the hub lock and its TAP is the one irscanned last.
+    const std::string message = "drscan " + tap + " 0x20 0x12345678";
+    std::string reply;
+    std::vector<double> library, direct, ratios;
+    for (int r = 0; r < rounds; ++r) {
+        Clock::time_point start = Clock::now();
+        for (int i = 0; i < block; ++i)
+            check(sld_node_access_dr(w.node, 32, w.write, w.read, 0), "sld_node_access_dr");
+        library.push_back(seconds_since(start));
+        start = Clock::now();
+        for (int i = 0; i < block; ++i)
+            if (!bare.eval(message, &reply) || reply.size() != 8)
+                fail("bare drscan answered \"" + reply + "\"");
+        direct.push_back(seconds_since(start));
+        ratios.push_back(direct.back() / library.back());
+    }
+    check(sld_hub_unlock(w.hub), "sld_hub_unlock");
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double lib = median(library) / block, raw = median(direct) / block;
+    std::printf("\n| client | median µs per 32-bit DR scan | scans per second |\n|---|---|---|\n");
+    std::printf("| libsld + OpenOCD backend, hub locked, instruction cached | %.1f | %.0f |\n", lib * 1e6,
+                1 / lib);
+    std::printf("| bare Tcl RPC client, the same drscan messages | %.1f | %.0f |\n", raw * 1e6, 1 / raw);
+    std::printf(
+        "\nthroughput ratio library / bare: median of %d rounds of %d scans each: %.3f "
+        "(quartiles %.3f-%.3f)\n",
+        rounds, block, median(ratios),
+        [&] {
+            std::vector<double> v = ratios;
+            std::sort(v.begin(), v.end());
+            return v[v.size() / 4];
+        }(),
+        [&] {
+            std::vector<double> v = ratios;
+            std::sort(v.begin(), v.end());
+            return v[3 * v.size() / 4];
+        }());
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    int rounds = 40, block = 100;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--block") == 0)
+            block = std::max(1, std::atoi(argv[i + 1]));
+    }
+    std::string error;
+    harness::Sldsim sim;
+    harness::OpenOcd openocd;
+    if (!sim.start({}, &error) || !openocd.start(sim.port(), &error))
+        fail(error);
+    const std::string endpoint = "127.0.0.1:" + std::to_string(openocd.tcl_port());
+    if (!scx::use_openocd({endpoint}, &error))
+        fail(error);
+    World w;
+    w.cable = "openocd@" + endpoint;
+    unsigned long count = 0;
+    char **devices = nullptr;
+    check(sld_get_device(w.cable.c_str(), &count, &devices), "sld_get_device");
+    w.device = devices[0];
+    check(sld_hub_open(w.cable.c_str(), w.device.c_str(), &w.hub), "sld_hub_open");
+    check(sld_node_open(w.hub, SHIFT_NODE, &w.node), "sld_node_open");
+    check(sld_node_access_ir(w.node, 2, nullptr, 0), "sld_node_access_ir");
+    for (int i = 0; i < 16; ++i)
+        w.batch[i] = {SLD_BATCH_DR, reinterpret_cast<unsigned long>(w.write),
+                      reinterpret_cast<unsigned long>(w.read), 32, 0};
+    w.batch[16].kind = SLD_BATCH_END;
+    for (int i = 0; i <= 16; ++i) {
+        w.write_batch[i] = w.batch[i];
+        w.write_batch[i].read = 0;
+    }
+    // The TAP name is the device string's name: "@1: auto0.tap (0x020A10DD)".
+    const std::string tap = w.device.substr(4, w.device.find(" (") - 4);
+
+    std::printf("OpenOCD %s over sldsim; device %s, node %u\n\n", endpoint.c_str(), w.device.c_str(),
+                SHIFT_NODE);
+    round_trip_table(w);
+    throughput(w, openocd.tcl_port(), tap, rounds, block);
+    sld_node_close(w.node);
+    sld_hub_close(w.hub);
+    return 0;
+}

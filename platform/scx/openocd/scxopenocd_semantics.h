@@ -1,0 +1,155 @@
+// How the OpenOCD backend answers. This header declares nothing: it is the
+// reference for what each scx_ call does over OpenOCD servers and which
+// code it gives. The codes are the simulated world's
+// (../sim/scxsim_semantics.h) for the same situations; 40 is this
+// backend's own, and 81 and 88 gain the meanings below.
+#ifndef SCXOPENOCD_SEMANTICS_H
+#define SCXOPENOCD_SEMANTICS_H
+
+// ---- Hardware ------------------------------------------------------------------
+// One hardware record per server named (SCX_OPENOCD or scx::use_openocd), in
+// that order, for the servers that are connected: the chain handle, the
+// persistent id (FNV-1a over "openocd@HOST:PORT", never 0, the same in
+// every process), the short name "openocd@HOST:PORT", flags 0. The full
+// name, which find_hardware looks for, is "OpenOCD server HOST:PORT".
+// HOST:PORT is the text as named: "localhost:6666" and "127.0.0.1:6666"
+// are two servers.
+//
+// A hardware query (get_hardware, find_hardware) keeps a live connection
+// without a message (it only looks whether the server closed it) and
+// connects a server that is not connected when its time-out is above 0,
+// trying for at most min(time-out, 2000) ms; a connection that works
+// installs the procedures (one message, which also reads the TAP list).
+// With time-out 0 (the library's fetch after its count query) no new
+// connection is tried. A server that cannot be reached is left out and
+// named, with the reason, by scxopenocd::unreachable_servers().
+//
+// A new connection gives the server a new chain handle. The old chain
+// handle and every device handle of the old connection then answer 87,
+// the locks this process held there are released, and the chain counts as
+// changed (36 at the next scan, 38 for an open before it), except at the
+// first connection of the process.
+//
+// ---- Answers -------------------------------------------------------------------
+// Checked in this order; the first that applies answers:
+//   87  the chain handle is null, unknown or retired (the server was
+//       reconnected); a device handle is null, unknown, closed, or of an
+//       earlier connection
+//   46  a bad argument, as in the simulated world, and: a DR length above
+//       65,536 bits; a run_test_idle count above 0xFFFFFFFF
+//   39  the device of a device handle is gone: a chain query found another
+//       TAP (or none) at its position. A TAP whose IDCODE changed is the
+//       same TAP: its handles stay good.
+//   88  the server is not connected: a connection was lost and no hardware
+//       query has reconnected it yet. Also a scan that OpenOCD answered with
+//       an error ("jtag execute failed" when its adapter is gone, ...).
+//   81  the connection was lost during this call: a socket error, the server
+//       closed it, no reply by the call's time-out, a reply longer than
+//       64 KiB, bytes after the reply, or a reply that is not from this
+//       backend's procedures. The connection is closed; later calls answer
+//       88 until a hardware query reconnects. Also: a reply of the right
+//       form that cannot be used (a DR answer of the wrong length or not
+//       hex, a TAP list that is not scan_chain's; the connection is kept),
+//       and open_device with 1024 handles open.
+//   34  lock_chain / lock: the caller holds the lock already (the same
+//       thread for a chain, the same handle for a device), or another owner
+//       (thread, handle, process, host) holds it when the time-out runs
+//       out. scan, read and open of a chain whose lock another owner holds,
+//       and scans, run_test_idle, delay and flush of a device whose lock
+//       another owner holds, answer 34 at once and scan nothing.
+//   35  unlock_chain by a thread that does not hold the chain lock; unlock
+//       by a handle that does not hold the device lock, or whose lock
+//       lapsed and was taken by another owner meanwhile
+//   38  open_device after the TAP list changed (a TAP added, gone or
+//       renamed, an IDCODE, IR length or IR capture changed, the server
+//       reconnected) until the next scan_device_chain of that chain
+//   37  open_device at a position with no TAP, or with a TAP that cannot be
+//       addressed: its name is not 1-64 letters, digits, '_', '.' and '-'
+//       starting with a letter, digit or '_' (such names are never written
+//       into a script; the device is listed without a name), or OpenOCD
+//       does not know its IR length (0 or above 64)
+//   40  access_dr on a TAP with no known instruction: nobody loaded one
+//       through this backend since OpenOCD started. OpenOCD aborts on a
+//       drscan that does not follow an irscan of the same TAP, so nothing is
+//       sent; load the instruction with access_ir first.
+//   86  find_hardware: no server has that full name, or it cannot be reached
+//   47  a size query, as in the simulated world
+//   36  scan_device_chain when the TAP list changed since the previous scan
+//   2   get_hardware with room for more records than there are servers
+//   0   done
+// close_device releases a known handle (and the device lock it holds)
+// whatever it answers: 87 or 39 as above, else 0. unlock and unlock_chain
+// while the server is not connected answer 0: the lock is gone there too.
+// print_hardware_name never answers 33: every server has both names.
+//
+// ---- Time-outs -------------------------------------------------------------------
+// Every message waits at most 10 s for its reply; a DR scan 1 ms more per
+// 64 bits, run_test_idle 1 ms more per 100 clocks. Lock time-outs are
+// milliseconds; 0x7FFFFFFF and above wait for ever.
+//
+// ---- Chains ------------------------------------------------------------------------
+// The chain is OpenOCD's enabled TAPs in scan_chain order: TAP 0, nearest
+// TDO, is position 0 (the library's "@1"). Records: the IDCODE OpenOCD found
+// (0 for a TAP without one), the TAP name as device name (null when the name
+// is not safe, see 37). scan_device_chain, open_device and read_device_chain
+// each read the TAP list in one message (read_device_chain uses the list of
+// the last query instead while the calling thread holds the chain lock)
+// and compare it with the list this process saw last.
+//
+// ---- Locks ----------------------------------------------------------------------------
+// Locks live in OpenOCD's interpreter and exclude every thread, process
+// and host that uses the server through this backend: the chain lock of a
+// server belongs to a thread, a device lock (one per TAP) to a device
+// handle. Both pack styles lock the same way. A lock call sends one
+// try-lock message at a time, pausing 2 to 20 ms between them with no
+// connection held. Every message of a process renews the leases of all its
+// locks on that server; a lock whose process sent nothing for 3000 ms
+// (scxopenocd::LEASE_MILLISECONDS) is free. While a process holds a lock, a
+// keep-alive thread sends a message every 1000 ms, so only a dead, stopped
+// or cut-off process loses its locks. Chain and device locks are
+// independent of each other. A scan without the device lock runs when
+// nobody else holds it.
+//
+// ---- Scans ---------------------------------------------------------------------------
+// Bit j of a scan buffer is bit j % 8 of byte j / 8; bit 0 is shifted first.
+// Numbers are always written as 0x hex.
+//   access_ir      irscan TAP VALUE: the other TAPs get BYPASS. irscan
+//                  answers nothing, so *captured gets the IR capture value
+//                  OpenOCD lists for the TAP (scan_chain's IrCap).
+//   access_dr      drscan TAP LENGTH VALUE; the first write_length bits from
+//                  write_bits, the rest 0; read_bits as in the simulated
+//                  world. Length 0 walks Capture-DR, Exit1-DR, Update-DR
+//                  with no shift (pathmove).
+//   run_test_idle  runtest COUNT
+//   delay          `amount` microseconds, waited in the calling process
+//                  (OpenOCD's sleep would stop every client of the server)
+//   flush          sends the handle's held-back scans (below); without the
+//                  device lock it checks the lock. Every other call has run
+//                  in OpenOCD when it answers.
+// Each scan is one message that checks the device lock and scans. The
+// interpreter keeps each TAP's last instruction loaded through this backend
+// and the TAP OpenOCD irscanned last; a data scan of a TAP that is not the
+// last irscanned one (another device's scan, another client's irscan, or a
+// JTAG reset came between) sends the restoring irscan of its instruction
+// in the same message. To see other clients' irscans the backend wraps
+// OpenOCD's irscan command; to see resets it adds a line to each TAP's
+// post-reset event handler.
+//
+// ---- Held-back scans -----------------------------------------------------------------
+// A write-only DR scan (read_length 0, length above 0) of a handle that
+// holds its device lock answers 0 at once and is held back: it goes first
+// in the handle's next message (a reading scan, access_ir, run_test_idle,
+// flush, delay, unlock, close), or by itself 10 ms later, at most 64 scans
+// and 65,536 bits at a time. A message of another handle or thread sends
+// them first, on their own. They run in order, each with its lock check
+// and restore, and stop at the first one that does not succeed; then:
+//   - sent with a call of the handle: that call answers the held-back
+//     scan's code and is not done itself, except unlock, which is done all
+//     the same (and answers the code);
+//   - sent by themselves (time, another handle's message): the handle's
+//     next scan, run_test_idle, delay, flush or unlock answers the code,
+//     once;
+//   - sent with close_device: not reported;
+//   - the connection lost: they are lost with it; the call answers 81.
+
+#endif

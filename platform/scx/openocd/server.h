@@ -1,0 +1,118 @@
+// One OpenOCD server: its endpoint and names, and the one connection this
+// process keeps to it. Messages go one at a time; each connection made
+// is a new generation, so handles from before a reconnect can be told
+// apart.
+#ifndef SCXOPENOCD_SERVER_H
+#define SCXOPENOCD_SERVER_H
+
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "chain_listing.h"
+#include "endpoint.h"
+#include "reply.h"
+#include "rpc_connection.h"
+
+namespace scxopenocd {
+namespace detail {
+
+// How long one message may wait for its reply unless the operation says
+// more; how long a connection attempt may take at most.
+const std::chrono::milliseconds REPLY_WAIT{10000};
+const std::chrono::milliseconds CONNECT_WAIT{2000};
+// Longest reply read: a 65,536-bit scan answers 16,384 digits.
+const size_t MAX_REPLY = 65536;
+// Write-only scans held back at most this many, this many bits in all,
+// and this long before they are sent by themselves.
+const size_t MAX_HELD = 64;
+const unsigned long MAX_HELD_BITS = 65536;
+const std::chrono::milliseconds HOLD_WAIT{10};
+
+enum class CallOutcome {
+    answered,      // *reply holds a well-formed reply
+    lost,          // the connection failed or the reply was not one; it is closed now
+    not_connected, // there was no connection to use
+    stale          // the connection is of a later generation than the caller's
+};
+
+class Server {
+  public:
+    explicit Server(const Endpoint &endpoint);
+
+    const Endpoint endpoint;
+    const unsigned long persistent_id;
+    const std::string short_name; // "openocd@HOST:PORT"
+    const std::string full_name;  // "OpenOCD server HOST:PORT"
+    // Whose leases this connection's messages renew: the process token and
+    // a number per server, so that two names of one server (localhost and
+    // 127.0.0.1) do not release each other's locks on reconnecting.
+    const std::string client;
+
+    // Keeps a live connection; otherwise, when wait is above 0, connects
+    // (within wait) and installs the procedures. Answers whether the
+    // server is connected now; *generation is the connection's, and when a
+    // new one was made, *fresh is set and *listing holds its TAP list.
+    // *why says why the server could not be reached.
+    bool refresh(std::chrono::milliseconds wait, uint64_t *generation, bool *fresh, Listing *listing,
+                 std::string *why);
+    // Runs `op args` (tcl_procs.h) on the connection of generation
+    // `generation`, waiting up to reply_wait for the reply. Calls held
+    // back for `owner` go first in the same message (reply->held_failed
+    // when one of them failed); those of another owner are sent first on
+    // their own.
+    CallOutcome call(uint64_t generation, const char *op, std::initializer_list<std::string_view> args,
+                     std::chrono::milliseconds reply_wait, Reply *reply, const std::string &owner = "");
+    // Holds back a write-only call of `owner` (a DR scan of `bits` bits)
+    // to go with the next message; false when it cannot be held (another
+    // generation, no connection, the limits reached), and the caller then
+    // sends it itself.
+    bool hold(uint64_t generation, const std::string &owner, unsigned long bits, const char *op,
+              std::initializer_list<std::string_view> args);
+    // Sends the held-back calls when they have waited HOLD_WAIT (all of
+    // them at once with `now`). A failure is kept for their owner.
+    void send_held(bool now);
+    // Whether calls are held back; and the failure kept for owner, if any
+    // (taken out).
+    bool holding();
+    bool take_held_failure(const std::string &owner, Reply *reply);
+    // Whether the connection of that generation is open. Does not wait
+    // for a message in flight.
+    bool connected(uint64_t generation) const { return generation != 0 && live_generation_ == generation; }
+
+    // Messages exchanged by every server of the process.
+    static std::atomic<unsigned long long> round_trips;
+
+  private:
+    // With io_ held: sends the held-back calls with a nop; a failure is
+    // kept for their owner.
+    void send_held_locked();
+    // With io_ held: one exchange and its reply parsed; closes the
+    // connection when the exchange or the reply fails.
+    bool exchange(const std::string &script, const std::string &seq, std::chrono::milliseconds reply_wait,
+                  Reply *reply, std::string *error);
+    std::string next_seq();
+    // With io_ held: closes the connection.
+    void drop();
+
+    std::mutex io_;
+    RpcConnection connection_;
+    uint64_t generation_ = 0;
+    uint64_t seq_ = 0;
+    std::atomic<uint64_t> live_generation_{0}; // generation_ while connected, else 0
+    std::vector<std::string> held_;            // call_words of write-only calls, oldest first
+    std::string held_owner_;                   // whose they are
+    unsigned long held_bits_ = 0;
+    Clock::time_point held_since_;
+    std::map<std::string, Reply> held_failures_; // by owner, from calls sent by send_held
+};
+
+} // namespace detail
+} // namespace scxopenocd
+
+#endif
