@@ -211,6 +211,7 @@ TEST_F(OpenOcdEndToEnd, OpenOcdKilledMidRunGivesCleanErrorsAndARestartRecovers) 
     ProcessResult r = sldtool(servers, {"list"});
     EXPECT_NE(std::string::npos, r.err.find("cannot reach the OpenOCD server at " + servers.endpoint()))
         << r.err;
+    EXPECT_EQ(1, r.exit_code) << "a server not reached is not a success";
 
     std::string error;
     // The same port: the peer names the server by it. sldsim has lost its

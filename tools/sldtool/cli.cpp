@@ -33,7 +33,7 @@ namespace {
 
 const char *const EXIT_CODES = "Exit codes:\n"
                                "  0  success\n"
-                               "  1  a library call failed (its status is printed by name)\n"
+                               "  1  a library call failed (its status is printed by name), or an OpenOCD server was not reached\n"
                                "  2  usage error: bad arguments, numbers, data or batch lines\n"
                                "  3  no such cable, device or node, or a name that fits several\n"
                                "  4  a file could not be read or written, or the board file was refused";
@@ -300,8 +300,9 @@ int run(int argc, char **argv) {
     } catch (const std::bad_alloc &) {
         failure = ToolError(exit_library, "out of memory");
     }
-    int code = exit_success;
-    report_unreachable_servers(std::cerr);
+    // A server that was not reached makes the run incomplete, even where
+    // the rest of it succeeded (a list of the servers that answered).
+    int code = report_unreachable_servers(std::cerr) ? exit_library : exit_success;
     try {
         log.finish();
         if (reporter) {

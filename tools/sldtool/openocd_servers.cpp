@@ -28,16 +28,21 @@ void use_openocd_servers(const std::vector<std::string> &servers) {
     }
 }
 
-void report_unreachable_servers(std::ostream &out) {
+bool report_unreachable_servers(std::ostream &out) {
     static bool reported = false;
-    if (reported || &scxopenocd::unreachable_servers == nullptr) {
-        return;
+    static bool any = false;
+    if (&scxopenocd::unreachable_servers == nullptr) {
+        return false;
     }
-    reported = true;
-    for (const scxopenocd::UnreachableServer &server : scxopenocd::unreachable_servers()) {
-        out << "sldtool: cannot reach the OpenOCD server at " << server.endpoint << ": " << server.reason
-            << "\n";
+    if (!reported) {
+        reported = true;
+        for (const scxopenocd::UnreachableServer &server : scxopenocd::unreachable_servers()) {
+            out << "sldtool: cannot reach the OpenOCD server at " << server.endpoint << ": " << server.reason
+                << "\n";
+            any = true;
+        }
     }
+    return any;
 }
 
 } // namespace sldtool

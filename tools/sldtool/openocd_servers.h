@@ -13,8 +13,9 @@ namespace sldtool {
 // throws a usage ToolError when the JTAG library refuses them.
 void use_openocd_servers(const std::vector<std::string> &servers);
 // One line on out per OpenOCD server the last hardware query could not
-// reach, with the reason; only the first call of a run prints.
-void report_unreachable_servers(std::ostream &out);
+// reach, with the reason; only the first call of a run prints. Whether any
+// server was unreachable: the run then did not see all it was asked to.
+bool report_unreachable_servers(std::ostream &out);
 
 } // namespace sldtool
 
