@@ -22,11 +22,19 @@
  *
  * Tables of names: the tables of hardware names (sld_get_hardware) and of
  * device strings (sld_get_device) and every string in them belong to the
- * library and stay valid and unchanged until it is unloaded, whatever
- * happens after they were handed out: lists read again, hardware or devices
- * added or removed, calls of other threads. While a list's names stay the
- * same, the same table is handed out again; a changed list gets a table of
- * its own. Every distinct table and string is kept until unload.
+ * library and stay readable until it is unloaded, whatever happens after
+ * they were handed out: lists read again, hardware or devices added or
+ * removed, calls of other threads. While a list's names stay the same, the
+ * same table is handed out again.
+ *   A hardware table never changes; a changed list of hardware gets a table
+ *   of its own.
+ *   A device table is the chain's current one until a read of the chain
+ *   finds a different number of devices or fails: a read that finds the
+ *   same number of devices, one of them with another IDCODE, writes that
+ *   position's new string into the same table. A changed count or a failed
+ *   read leaves the table with the strings it last held and hands out
+ *   another one from then on.
+ * Every string is kept until unload.
  *
  * Ids: hub ids and node ids are reused, lowest first. Once an id is closed
  * it may name another hub or node opened later; do not use it again.
@@ -55,11 +63,11 @@ enum SLD_STATUS {
     SLD_HARDWARE_NOT_FOUND = 1,   /* no JTAG hardware of that name or id */
     SLD_DEVICE_NOT_FOUND = 2,     /* no such device on the chain, chain gone, or hub id unusable */
     SLD_INVALID_HUB_ID = 3,       /* hub id outside 0..127 or not open */
-    SLD_UNSUPPORTED_HUB = 4,      /* the device's hub has a version this library does not support */
+    SLD_UNSUPPORTED_HUB = 4,      /* hub version not supported, or it cannot capture that node's IR */
     SLD_INVALID_NODE_ID = 5,      /* node id negative, above 511, not open, or its node is gone */
     SLD_INVALID_NODE_INDEX = 6,   /* node index not below the hub's node count */
     SLD_JTAG_ERROR = 7,           /* the JTAG client library failed in an unlisted way */
-    SLD_HUB_NOT_FOUND = 8,        /* the device does not answer as a valid hub */
+    SLD_HUB_NOT_FOUND = 8,        /* the device answered, but not as a valid hub */
     SLD_NO_FREE_SLOT = 9,         /* all hub ids or node ids in use, or out of memory */
     SLD_HUB_HAS_OPEN_NODES = 10,  /* a hub id is closed while node ids of it are open */
     SLD_SERVER_ERROR = 11,        /* the JTAG server failed */
@@ -138,7 +146,8 @@ typedef char sld_batch_access_is_20_bytes[sizeof(SLD_BATCH_ACCESS) == 20 ? 1 : -
 
 /* ---- Version ---------------------------------------------------------- */
 
-/* Writes 1 and 1. 0, or 100 if either pointer is null (nothing written). */
+/* Writes 1 and 1. SLD_OK, or SLD_NULL_ARGUMENT if either pointer is null
+ * (nothing written). */
 SLD_API SLD_ERROR sld_get_version(int *major, int *minor);
 
 /* ---- Scan log: every device instruction scan and data scan issued ------ */
@@ -156,49 +165,67 @@ SLD_API void sld_get_scx_log_head(SLD_SCX_LOG_RECORD **head);
 /* ---- Hardware and devices ---------------------------------------------- */
 
 /* Rebuilds the hardware list; stores the count and the table of short
- * names (kept until unload, see above). 0; 1 when there is no hardware;
- * 9 when out of memory; 100. */
+ * names (kept until unload, see above). SLD_OK; SLD_HARDWARE_NOT_FOUND
+ * when there is no hardware; SLD_NO_FREE_SLOT when out of memory;
+ * SLD_NULL_ARGUMENT. */
 SLD_API SLD_ERROR sld_get_hardware(unsigned long *count, char ***names);
 /* Short name of the hardware with that persistent id (null if none).
- * 0; 1 when none; a translated JTAG error when enumeration failed; 100. */
+ * SLD_OK; SLD_HARDWARE_NOT_FOUND when none; a translated JTAG error when
+ * enumeration failed; SLD_NULL_ARGUMENT. */
 SLD_API SLD_ERROR sld_get_hardware_name(unsigned long persistent_id, char **name);
 /* Persistent id of the hardware named by short or full name (0 if none).
- * 0; 1 when none; 100. */
+ * SLD_OK; SLD_HARDWARE_NOT_FOUND when none; SLD_NULL_ARGUMENT. */
 SLD_API SLD_ERROR sld_get_hardware_persistent_id(const char *name, unsigned long *persistent_id);
-/* Rebuilds the hardware list. 0, or 9 when out of memory. */
+/* Rebuilds the hardware list. SLD_OK, or SLD_NO_FREE_SLOT when out of
+ * memory. */
 SLD_API SLD_ERROR sld_refresh_hardware(void);
 /* Reads the chain of the named hardware; stores the device count and the
  * table of device strings "@N: name (0xIDCODE)" (kept until unload, see
- * above). 0; 1 no such hardware; 2 no devices (count 0, table null); 100;
+ * above). SLD_OK; SLD_HARDWARE_NOT_FOUND no such hardware;
+ * SLD_DEVICE_NOT_FOUND no devices (count 0, table null); SLD_NULL_ARGUMENT;
  * a translated JTAG error. */
 SLD_API SLD_ERROR sld_get_device(const char *hardware_name, unsigned long *count, char ***devices);
 /* Reads the chain of the named hardware again (an unknown name is not an
- * error). 0; 9 when out of memory; 100. */
+ * error). SLD_OK; SLD_NO_FREE_SLOT when out of memory; SLD_NULL_ARGUMENT. */
 SLD_API SLD_ERROR sld_refresh_device(const char *hardware_name);
 
 /* ---- Hubs ----------------------------------------------------------------- */
 
 /* Opens the hub of a device; stores the hub id, -1 on failure, -3 for an
- * unsupported hub. 0; 1; 2; 4; 8 not a hub; 9 all 128 hub ids in use; 100;
- * a translated JTAG error. Opening an open hub again shares it. */
+ * unsupported hub. Opening an open hub again shares it. SLD_OK;
+ * SLD_HARDWARE_NOT_FOUND; SLD_DEVICE_NOT_FOUND; SLD_UNSUPPORTED_HUB;
+ * SLD_HUB_NOT_FOUND only when the device answered and its hub word names
+ * no hub this library can use (another manufacturer, no nodes, an
+ * instruction register too narrow for its version) or is empty;
+ * SLD_NO_FREE_SLOT all 128 hub ids in use, or out of memory;
+ * SLD_NULL_ARGUMENT; a translated JTAG error, also when the hub could not
+ * be examined because its device lock or a scan of its readout failed
+ * (SLD_ALREADY_LOCKED when another client held the device for the whole
+ * time-out, SLD_SERVER_ERROR when the JTAG server failed, for example). */
 SLD_API SLD_ERROR sld_hub_open(const char *hardware_name, const char *device_string, int *hub_id);
-/* Releases a hub id; the last one closes the device. 0; 3; 10 node ids open. */
+/* Releases a hub id; the last one closes the device. SLD_OK;
+ * SLD_INVALID_HUB_ID; SLD_HUB_HAS_OPEN_NODES node ids still open. */
 SLD_API SLD_ERROR sld_hub_close(int hub_id);
-/* Opens a raw JTAG handle on a device, owned by the caller. 0; 1 no device
- * list made yet for that hardware; 2; 60 a hub is open on the device;
- * 100; a translated JTAG error. */
+/* Opens a raw JTAG handle on a device, owned by the caller. SLD_OK;
+ * SLD_HARDWARE_NOT_FOUND no device list made yet for that hardware;
+ * SLD_DEVICE_NOT_FOUND; SLD_ALREADY_LOCKED a hub is open on the device;
+ * SLD_NULL_ARGUMENT; a translated JTAG error. */
 SLD_API SLD_ERROR sld_scx_device_open(const char *hardware_name, const char *device_string,
                                       struct SCX_OPEN **handle);
-/* Stores the JTAG handle behind a hub id (owned by the hub). 0; 2 not a
- * live hub id; 100. */
+/* Stores the JTAG handle behind a hub id (owned by the hub). SLD_OK;
+ * SLD_DEVICE_NOT_FOUND not a live hub id; SLD_NULL_ARGUMENT. */
 SLD_API SLD_ERROR sld_hub_get_scx_open_id(int hub_id, struct SCX_OPEN **handle);
-/* Stores the hub's node count (0 on failure). 0; 3; 12; 100. */
+/* Stores the hub's node count (0 on failure). SLD_OK; SLD_INVALID_HUB_ID;
+ * SLD_STALE_ID; SLD_NULL_ARGUMENT. */
 SLD_API SLD_ERROR sld_hub_get_number_of_nodes(int hub_id, unsigned char *count);
-/* Stores the node's record (zeroed on failure). 0; 3; 6; 12; 100. */
+/* Stores the node's record (zeroed on failure). SLD_OK; SLD_INVALID_HUB_ID;
+ * SLD_INVALID_NODE_INDEX; SLD_STALE_ID; SLD_NULL_ARGUMENT. */
 SLD_API SLD_ERROR sld_hub_get_node_info(int hub_id, unsigned char node_index, SLD_NODE_INFO *info);
-/* Opens a node; stores its node id, -1 on failure. 0; 3; 6; 9; 12; 100. */
+/* Opens a node; stores its node id, -1 on failure. SLD_OK;
+ * SLD_INVALID_HUB_ID; SLD_INVALID_NODE_INDEX; SLD_NO_FREE_SLOT all 512
+ * node ids in use; SLD_STALE_ID; SLD_NULL_ARGUMENT. */
 SLD_API SLD_ERROR sld_node_open(int hub_id, unsigned char node_index, int *node_id);
-/* Releases a node id. 0; 5. */
+/* Releases a node id. SLD_OK; SLD_INVALID_NODE_ID. */
 SLD_API SLD_ERROR sld_node_close(int node_id);
 
 /* ---- Hub locks: the device lock plus the library for this thread --------
@@ -207,17 +234,21 @@ SLD_API SLD_ERROR sld_node_close(int node_id);
  * its instruction, and later scans of the same hold leave it out when it is
  * already loaded. */
 
-/* Locks the hub; the time-out is the JTAG library's. 0; 2 not a live hub
- * id; 60 already held by this thread; a translated JTAG error. */
+/* Locks the hub; the time-out is the JTAG library's. SLD_OK;
+ * SLD_DEVICE_NOT_FOUND not a live hub id; SLD_ALREADY_LOCKED already held
+ * by this thread, or another client held the device; a translated JTAG
+ * error. */
 SLD_API SLD_ERROR sld_hub_lock(int hub_id, unsigned long timeout);
-/* Releases the hub lock. 0; 2; 61 not held; a translated JTAG error (the
- * lock is released all the same). */
+/* Releases the hub lock. SLD_OK; SLD_DEVICE_NOT_FOUND; SLD_NOT_LOCKED not
+ * held; a translated JTAG error (the lock is released all the same). */
 SLD_API SLD_ERROR sld_hub_unlock(int hub_id);
-/* As sld_hub_lock, through a node id. 0; 5; 12; 60; a translated error. */
+/* As sld_hub_lock, through a node id. SLD_OK; SLD_INVALID_NODE_ID;
+ * SLD_STALE_ID; SLD_ALREADY_LOCKED; a translated JTAG error. */
 SLD_API SLD_ERROR sld_node_lock(int node_id, unsigned long timeout);
 /* As sld_node_lock, with the JTAG library's manual lock style. */
 SLD_API SLD_ERROR sld_node_lock_manual(int node_id, unsigned long timeout);
-/* As sld_hub_unlock, through a node id. 0; 5; 12; 61; a translated error. */
+/* As sld_hub_unlock, through a node id. SLD_OK; SLD_INVALID_NODE_ID;
+ * SLD_STALE_ID; SLD_NOT_LOCKED; a translated JTAG error. */
 SLD_API SLD_ERROR sld_node_unlock(int node_id);
 
 /* ---- Node access ------------------------------------------------------------ */
@@ -231,39 +262,59 @@ SLD_API SLD_ERROR sld_node_unlock(int node_id);
  * when capture is not null, stores the captured instruction; then delays
  * the device by delay microseconds (0: none). Queued instead while the hub
  * broadcasts; a scan that asks for a capture is then refused and queues
- * nothing. 0; 5; 12; 50 capture asked while the hub broadcasts; 52 already
- * queued; a translated error. */
+ * nothing.
+ *   On a version-1 hub a capture first sends the hub instruction
+ *   8 x node index + 11. Where that value does not fit in the hub's
+ *   instruction width (width 4 and node index 1 or more, width 5 and index
+ *   3 or more, width 8 and index 31 or more, ...), the scan is refused with
+ *   SLD_UNSUPPORTED_HUB and nothing is sent; the capture word is not
+ *   written. The same scan without a capture is made as usual.
+ * SLD_OK; SLD_INVALID_NODE_ID; SLD_STALE_ID; SLD_UNSUPPORTED_HUB the hub
+ * cannot capture this node's instruction; SLD_BROADCAST_ACTIVE capture
+ * asked while the hub broadcasts; SLD_NODE_ALREADY_QUEUED; a translated
+ * JTAG error. */
 SLD_API SLD_ERROR sld_node_access_ir(int node_id, unsigned long instruction, unsigned long *capture,
                                      unsigned long delay);
 /* Virtual DR scan of length bits through the node the hub has selected (the
  * one of the last IR scan), then a delay of delay microseconds (0: none).
  * write and read may be null; buffers hold (length + 7) / 8 bytes, bit j in
- * bit j % 8 of byte j / 8. 0; 5; 12; error. */
+ * bit j % 8 of byte j / 8. SLD_OK; SLD_INVALID_NODE_ID; SLD_STALE_ID; a
+ * translated JTAG error. */
 SLD_API SLD_ERROR sld_node_access_dr(int node_id, unsigned long length, const unsigned char *write,
                                      unsigned char *read, unsigned long delay);
 /* Runs records until one whose kind is neither IR nor DR; stops at the
- * first failure and returns it. While the hub broadcasts, IR records are
- * queued, or refused with 50 when they ask for a capture, as single scans
- * are. 0; 5; 12; 50; 52; 100; a translated error. */
+ * first failure and returns it. IR records are made as sld_node_access_ir
+ * makes them: while the hub broadcasts they are queued, or refused with
+ * SLD_BROADCAST_ACTIVE when they ask for a capture, and a capture the hub
+ * cannot make is refused with SLD_UNSUPPORTED_HUB. SLD_OK;
+ * SLD_INVALID_NODE_ID; SLD_STALE_ID; SLD_UNSUPPORTED_HUB;
+ * SLD_BROADCAST_ACTIVE; SLD_NODE_ALREADY_QUEUED; SLD_NULL_ARGUMENT; a
+ * translated JTAG error. */
 SLD_API SLD_ERROR sld_node_batch_access(int node_id, const SLD_BATCH_ACCESS *records);
 /* Run-test-idle on the node's device: count TCK clocks in Run-Test/Idle.
- * 0; 5; 12; a translated error. */
+ * SLD_OK; SLD_INVALID_NODE_ID; SLD_STALE_ID; a translated JTAG error. */
 SLD_API SLD_ERROR sld_node_rti(int node_id, unsigned long count);
-/* Flushes queued JTAG work; needs the hub lock. 0; 5; 12; 61; error. */
+/* Flushes queued JTAG work; needs the hub lock. SLD_OK;
+ * SLD_INVALID_NODE_ID; SLD_STALE_ID; SLD_NOT_LOCKED; a translated JTAG
+ * error. */
 SLD_API SLD_ERROR sld_node_flush(int node_id);
-/* Delays the device by delay microseconds; needs the hub lock. 0; 5; 12;
- * 61; error. */
+/* Delays the device by delay microseconds; needs the hub lock. SLD_OK;
+ * SLD_INVALID_NODE_ID; SLD_STALE_ID; SLD_NOT_LOCKED; a translated JTAG
+ * error. */
 SLD_API SLD_ERROR sld_node_delay(int node_id, unsigned long delay);
 
 /* ---- Broadcast ---------------------------------------------------------------- */
 
-/* Starts queuing node IR scans of the hub. 0; 3; 12; 50 already begun; 9. */
+/* Starts queuing node IR scans of the hub. SLD_OK; SLD_INVALID_HUB_ID;
+ * SLD_STALE_ID; SLD_BROADCAST_ACTIVE already begun; SLD_NO_FREE_SLOT out of
+ * memory. */
 SLD_API SLD_ERROR sld_hub_broadcast_begin(int hub_id);
 /* Sends hub instruction 1, the queued values in node order, hub
  * instruction 2, under the hub lock, and releases the hub lock (also one
  * the caller held). Every step is taken even after a failed one; the queue
- * is emptied and the broadcast ended in any case. 0 when every scan
- * succeeded, else the first failed scan's translated JTAG error; 3; 12; 51.
+ * is emptied and the broadcast ended in any case. SLD_OK when every scan
+ * succeeded, else the first failed scan's translated JTAG error;
+ * SLD_INVALID_HUB_ID; SLD_STALE_ID; SLD_BROADCAST_INACTIVE.
  *
  * After a failed end the device's hub is in an unknown state: it may still
  * hold node instructions back, so that later scans reach no node. An empty

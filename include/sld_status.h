@@ -33,7 +33,8 @@ static inline const SLD_STATUS_INFO *sld_status_info(SLD_ERROR status) {
          "no such device on the chain, the chain has gone, or the hub id is not usable"},
         {SLD_INVALID_HUB_ID, "SLD_INVALID_HUB_ID", "the hub id is out of range or not open"},
         {SLD_UNSUPPORTED_HUB, "SLD_UNSUPPORTED_HUB",
-         "the device's hub has a version this library does not support"},
+         "the device's hub has a version this library does not support, or cannot capture that node's "
+         "instruction"},
         {SLD_INVALID_NODE_ID, "SLD_INVALID_NODE_ID", "the node id is not open, or its node has gone"},
         {SLD_INVALID_NODE_INDEX, "SLD_INVALID_NODE_INDEX",
          "the node index is not below the hub's node count"},

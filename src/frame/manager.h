@@ -35,10 +35,14 @@ struct ROZI_VUV_POOLED_STRING {
 };
 
 // A table of pooled strings handed to callers (hardware names, device
-// strings); kept, like the strings, until the manager goes.
+// strings); kept, like the strings, until the manager goes. A device table
+// is rewritten in place by the device object that owns it, and by no one
+// once it has been released.
 struct ROZI_VUV_POOLED_TABLE {
     char **strings;
     unsigned long count;
+    bool device_table;
+    const void *owner; // the device object writing it; null when released
     ROZI_VUV_POOLED_TABLE *next;
 };
 
@@ -65,6 +69,12 @@ class ROZI_VUV_MANAGER {
     // table, the same strings in the same order, is handed out again. Null
     // (last_error SLD_NO_FREE_SLOT) when out of memory.
     char **store_string_table(char *const *strings, unsigned long count);
+    // The same for the device strings of one device object, which may
+    // rewrite the table in place until it releases it: an equal released
+    // table is taken up again, one that another object owns never is.
+    char **claim_device_table(char *const *strings, unsigned long count, const void *owner);
+    // Ends owner's right to rewrite table; the table keeps its strings.
+    void release_device_table(char **table, const void *owner);
 
     // Handle tables.
     ROZI_VUV_HUB *get_hub(int hub_id);

@@ -22,9 +22,13 @@ class ROZI_VUV_DEVICE {
     ROZI_VUV_HUB *create_hub(const char *device_string);
     SCX_OPEN *create_scx_open_id(const char *device_string);
     void delete_hub(ROZI_VUV_HUB *hub);
+    // Gives up rewriting the device string table, as a replaced object
+    // does: the table stays readable and may be taken up by its successor.
+    void release_strings();
 
     unsigned long device_count;
-    // A table of the manager's pool, not owned: callers keep it until unload.
+    // A table of the manager's pool that this object alone rewrites until
+    // it releases it; callers may keep it until unload.
     char **device_strings;
     SCX_DEVICE *device_records;
     ROZI_VUV_HUB **hubs;

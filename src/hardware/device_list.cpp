@@ -74,7 +74,13 @@ void ROZI_VUV_DEVICE::take_over_hubs(ROZI_VUV_DEVICE *old) {
     }
 }
 
+void ROZI_VUV_DEVICE::release_strings() {
+    ROZI_VUV_MANAGER::get_manager()->release_device_table(device_strings, this);
+}
+
 void ROZI_VUV_DEVICE::wipe() {
+    // The table handed out keeps the strings it holds now.
+    release_strings();
     if (hubs != nullptr) {
         for (unsigned long p = 0; p < device_count; ++p)
             destroy_hub_at(p);
@@ -89,8 +95,10 @@ void ROZI_VUV_DEVICE::wipe() {
 
 // Brings the list in line with n fresh records read under the chain lock.
 // false (last error SLD_NO_FREE_SLOT) when memory runs out; the caller
-// then wipes the list, so a partial update never survives. The string
-// table is replaced, never changed: callers may still hold the old one.
+// then wipes the list, so a partial update never survives. A changed count
+// hands out another table and leaves the old one as it was; the same count
+// rewrites the strings of changed positions in the table this object owns,
+// so that a caller holding it reads the chain as it is now.
 bool ROZI_VUV_DEVICE::update_from_records(const SCX_DEVICE *records, unsigned long n) {
     ROZI_VUV_MANAGER *manager = ROZI_VUV_MANAGER::get_manager();
     if (n != device_count) {
@@ -107,8 +115,11 @@ bool ROZI_VUV_DEVICE::update_from_records(const SCX_DEVICE *records, unsigned lo
                 texts[p] = store_device_string(p, records[p]);
                 ok = texts[p] != nullptr;
             }
-            if (ok)
-                ok = (new_strings = manager->store_string_table(texts, n)) != nullptr;
+            // Released first, so that the new table is never the old one.
+            if (ok) {
+                release_strings();
+                ok = (new_strings = manager->claim_device_table(texts, n, this)) != nullptr;
+            }
             sld_delete_array(texts);
             if (!ok) {
                 sld_delete_array(new_records);
@@ -125,34 +136,33 @@ bool ROZI_VUV_DEVICE::update_from_records(const SCX_DEVICE *records, unsigned lo
         return true;
     }
 
-    // The same length: only positions whose IDCODE changed get a new string.
+    // The same length: only positions whose IDCODE changed get a new
+    // string. All of them are made before any is written, so a failure
+    // leaves the table as it was.
     char **texts = nullptr;
     for (unsigned long p = 0; p < n; ++p) {
         if (records[p].idcode == device_records[p].idcode)
             continue;
-        if (texts == nullptr && (texts = sld_new_array<char *>(n)) != nullptr)
-            std::memcpy(static_cast<void *>(texts), device_strings, n * sizeof(char *));
-        char *text = texts != nullptr ? store_device_string(p, records[p]) : nullptr;
-        if (text == nullptr) {
-            sld_delete_array(texts);
+        if (texts == nullptr && (texts = sld_new_array<char *>(n)) == nullptr) {
             manager->last_error = SLD_NO_FREE_SLOT;
             return false;
         }
-        texts[p] = text;
+        texts[p] = store_device_string(p, records[p]);
+        if (texts[p] == nullptr) {
+            sld_delete_array(texts);
+            return false;
+        }
     }
     if (texts == nullptr)
         return true; // nothing changed
-    char **table = manager->store_string_table(texts, n);
-    sld_delete_array(texts);
-    if (table == nullptr)
-        return false;
     for (unsigned long p = 0; p < n; ++p) {
         if (records[p].idcode == device_records[p].idcode)
             continue;
         device_records[p] = records[p];
         destroy_hub_at(p);
+        device_strings[p] = texts[p];
     }
-    device_strings = table;
+    sld_delete_array(texts);
     return true;
 }
 

@@ -115,6 +115,7 @@ ROZI_VUV_DEVICE *ROZI_VUV_HARDWARE::create_device(const char *name) {
     // it was still to take over from.
     ROZI_VUV_DEVICE *replaced = entry->device;
     if (replaced != nullptr) {
+        replaced->release_strings();
         if (replaced->chain == entry->chain)
             device->predecessor = replaced->predecessor != nullptr ? replaced->predecessor : replaced;
         replaced->predecessor = nullptr;

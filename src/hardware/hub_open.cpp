@@ -27,8 +27,10 @@ int ROZI_VUV_MANAGER::create_hub(const char *hardware_name, const char *device_s
         return -3;
     }
     if (!hub->valid) {
-        // Discovery that ran out of memory says so; otherwise it is no hub.
-        SLD_ERROR reason = last_error == SLD_NO_FREE_SLOT ? SLD_NO_FREE_SLOT : SLD_HUB_NOT_FOUND;
+        // Discovery that could not look (a lock or a scan failed, memory ran
+        // out) leaves its reason; only a device that answered with a word
+        // that is no hub, or none at all, is "no hub".
+        SLD_ERROR reason = last_error != SLD_OK ? last_error : SLD_HUB_NOT_FOUND;
         device->delete_hub(hub);
         last_error = reason;
         return -1;

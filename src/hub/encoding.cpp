@@ -43,9 +43,16 @@ void ROZI_VUV_HUB::disassemble_ir_with_sel_bits(unsigned long *value, unsigned c
     *value = word & 0xFFFFFFFFUL;
 }
 
+// The force-capture value of a node is a hub instruction: it must fit in
+// m bits, or its high bits would address a node (or be lost) instead.
+bool ROZI_VUV_HUB::force_capture_fits(unsigned char index) const {
+    const unsigned long v = index * 8UL + 11;
+    return ir_width >= 32 || v < (1UL << ir_width);
+}
+
 unsigned ROZI_VUV_HUB::assemble_hub_force_ir_capture_ir(unsigned char index, unsigned char *scan) const {
-    // Not masked to m bits and without an address: the bits of V above m
-    // that fall into the last instruction byte land in the address field.
+    // Without an address, and not masked: callers send it only when
+    // force_capture_fits(index), so no bit of V reaches the address field.
     const unsigned long v = (index * 8UL + 11) & 0xFFFFFFFFUL;
     const unsigned bytes = (ir_width + 7u) / 8;
     for (unsigned i = 0; i < bytes; ++i)

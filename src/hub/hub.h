@@ -29,6 +29,8 @@ class ROZI_VUV_HUB {
     unsigned assemble_ir_with_sel_bits(unsigned char index, unsigned long value, unsigned char *scan) const;
     void disassemble_ir_with_sel_bits(unsigned long *value, unsigned char *scan) const;
     unsigned assemble_hub_force_ir_capture_ir(unsigned char index, unsigned char *scan) const;
+    // Whether the force-capture value 8 x index + 11 fits in ir_width bits.
+    bool force_capture_fits(unsigned char index) const;
 
     // Locking.
     SLD_ERROR lock(unsigned long timeout);

@@ -33,6 +33,15 @@ SLD_ERROR ROZI_VUV_HUB::access_ir_queue(unsigned char index, unsigned long value
 SLD_ERROR ROZI_VUV_HUB::access_ir_direct(unsigned char index, unsigned long value, unsigned long *captured,
                                          unsigned long delay, bool cache) {
     ROZI_VUV_MANAGER *manager = ROZI_VUV_MANAGER::get_manager();
+    // A version-1 hub presents a node's instruction only after a hub
+    // instruction naming that node; where that instruction does not fit in
+    // the hub's instruction register, the capture cannot be asked for, and
+    // nothing is sent (not even the device lock is taken).
+    if (captured != nullptr && version == 1 && !force_capture_fits(index)) {
+        ROZI_VUV_CALL_LEVEL level(manager);
+        manager->last_error = SLD_UNSUPPORTED_HUB;
+        return SLD_UNSUPPORTED_HUB;
+    }
     ROZI_VUV_IMPLICIT_LOCK frame(manager, this);
     if (!frame.ready())
         return frame.result();
@@ -50,7 +59,7 @@ SLD_ERROR ROZI_VUV_HUB::access_ir_direct(unsigned char index, unsigned long valu
     unsigned char write[SLD_SCAN_BUFFER_BYTES];
     unsigned char read[SLD_SCAN_BUFFER_BYTES];
 
-    // A version-1 hub presents a node's instruction only after this scan.
+    // The force capture, checked to fit above.
     if (captured != nullptr && version == 1) {
         std::memset(write, 0, sizeof write);
         unsigned long length = assemble_hub_force_ir_capture_ir(index, write);

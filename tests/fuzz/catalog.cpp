@@ -27,6 +27,11 @@ void read_board(Catalog *catalog) {
         for (const nlohmann::json &device : cable["devices"])
             catalog->device_json.push_back(device.dump());
     }
+    // A hub too narrow for the capture of its nodes 1 and 2 (8 x index + 11
+    // needs more than 4 bits): plugged in, its captures are refused.
+    catalog->device_json.push_back(
+        R"({"idcode":"0x0A4A0001","ir_length":10,"name":"SIM-NARROW",)"
+        R"("hub":{"ir_width":4,"version":1,"nodes":[{"model":"shift"},{"model":"shift"},{"model":"shift"}]}})");
     catalog->names.push_back("");
     catalog->names.push_back("no such cable");
     catalog->names.push_back(std::string(300, 'x'));

@@ -92,13 +92,17 @@ class Driver {
     void open_many_hubs();
     void open_many_nodes();
     void finish();
-    // A table of names is the library's until unload: every table handed out
-    // must read as it did, and equal names must come in the same table.
+    // A table of names is the library's until unload. A hardware table must
+    // read as it did, and equal names must come in the same table. A device
+    // table is its chain's own while the chain keeps its count, which
+    // writes a changed IDCODE into it: it must keep its length and each
+    // position's own "@N: " string.
     void check_table(Api fn, char **table, unsigned long count);
 
     struct HandedTable {
+        Api fn;
         char **table;
-        std::vector<std::string> names; // what it held when handed out
+        std::vector<std::string> names; // what it held when last handed out
     };
 
     struct Armed {

@@ -346,17 +346,31 @@ void Driver::get_device() {
 void Driver::check_table(Api fn, char **table, unsigned long count) {
     std::vector<std::string> names(table, table + count);
     bool known = false;
-    for (const HandedTable &held : handed_tables_) {
-        if (std::vector<std::string>(held.table, held.table + held.names.size()) != held.names)
+    for (HandedTable &held : handed_tables_) {
+        std::vector<std::string> now(held.table, held.table + held.names.size());
+        if (held.fn == Api::get_device) {
+            for (size_t i = 0; i < now.size(); ++i) {
+                if (now[i].rfind("@" + std::to_string(i + 1) + ": ", 0) != 0)
+                    mismatch("a device table handed out earlier holds a string of another position");
+            }
+            if (held.table == table) {
+                known = true;
+                if (held.fn != fn || held.names.size() != count)
+                    mismatch("a device table handed out again with another length");
+                held.names = names;
+            }
+            continue;
+        }
+        if (now != held.names)
             mismatch("a table of names handed out earlier no longer reads as it did");
-        if (held.names == names) {
+        if (held.fn == fn && held.names == names) {
             known = true;
             if (held.table != table)
                 mismatch(std::string(api_name(fn)) + " handed out another table for the same names");
         }
     }
     if (!known && handed_tables_.size() < MAX_HANDED_TABLES)
-        handed_tables_.push_back(HandedTable{table, names});
+        handed_tables_.push_back(HandedTable{fn, table, names});
 }
 
 void Driver::refresh_device() {
@@ -674,6 +688,10 @@ void Driver::access_ir() {
         return;
     }
     documented(Api::node_access_ir, got);
+    // Only a capture is refused for the hub's width, and before any scan.
+    if (got == SLD_UNSUPPORTED_HUB && (!capture || captured != 0xC0FFEE))
+        mismatch("an instruction scan was refused as unsupported without asking for a capture, or wrote "
+                 "its capture word");
     if (predictable(&hub))
         expect(Api::node_access_ir, got, SLD_OK);
 }

@@ -82,6 +82,62 @@ TEST_F(DeviceChain, ChangedChainEndsTheHubsConcerned) {
     EXPECT_EQ(sld_hub_close(hub), SLD_OK);
 }
 
+// The table handed out is the chain's own while its count stays: a changed
+// IDCODE is written into it, also after a retried open made a fresh device
+// object. A changed count or a failed read hands out another table and
+// leaves the old one with what it last held.
+TEST_F(DeviceChain, TableFollowsTheChainUntilItsCountChangesOrAReadFails) {
+    unsigned long count = 0;
+    char **held = nullptr, **now = nullptr;
+    ASSERT_EQ(sld_get_device(CABLE1, &count, &held), SLD_OK);
+    ASSERT_TRUE(scxsim::set_idcode(1, 1, 0x0A1B2C3E));
+    ASSERT_EQ(sld_refresh_device(CABLE1), SLD_OK);
+    EXPECT_EQ(Calls(held, held + 3), (Calls{FPGA_A, "@2: SIM-CPLD (0x0A1B2C3E)", FPGA_OLD}));
+    ASSERT_EQ(sld_get_device(CABLE1, &count, &now), SLD_OK);
+    EXPECT_EQ(now, held);
+
+    EXPECT_EQ(open_hub(CABLE1, "@9: nothing (0x00000000)"), -1); // reads into a fresh object
+    ASSERT_TRUE(scxsim::set_idcode(1, 1, 0x0A1B2C3D));
+    ASSERT_EQ(sld_get_device(CABLE1, &count, &now), SLD_OK);
+    EXPECT_EQ(now, held);
+    EXPECT_EQ(Calls(held, held + 3), (Calls{FPGA_A, CPLD, FPGA_OLD}));
+
+    ASSERT_TRUE(scxsim::remove_device(1, 2));
+    ASSERT_EQ(sld_get_device(CABLE1, &count, &now), SLD_OK);
+    EXPECT_NE(now, held);
+    EXPECT_EQ(Calls(now, now + 2), (Calls{FPGA_A, CPLD}));
+    EXPECT_EQ(Calls(held, held + 3), (Calls{FPGA_A, CPLD, FPGA_OLD}));
+
+    char **two = now;
+    scxsim::fail_call(Fn::lock_chain, 1, 34);
+    EXPECT_EQ(sld_get_device(CABLE1, &count, &now), SLD_DEVICE_NOT_FOUND); // the read failed
+    ASSERT_TRUE(scxsim::set_idcode(1, 1, 0x0A1B2C3E));
+    ASSERT_EQ(sld_get_device(CABLE1, &count, &now), SLD_OK);
+    EXPECT_NE(now, two);
+    EXPECT_EQ(Calls(two, two + 2), (Calls{FPGA_A, CPLD}));
+    EXPECT_EQ(Calls(now, now + 2), (Calls{FPGA_A, "@2: SIM-CPLD (0x0A1B2C3E)"}));
+}
+
+// Two chains with the same devices list the same strings, each in a table
+// of its own: a change on one chain never shows in the other's table.
+TEST_F(DeviceChain, EqualChainsDoNotShareATable) {
+    const std::string devices =
+        R"("devices":[{"idcode":"0x00000011","ir_length":4},{"idcode":"0x00000022","ir_length":4}]})";
+    load_board(R"({"cables":[{"persistent_id":1,"name":"SimCable-1","full_name":"SimCable-1 [sim:1]",)" +
+               devices + R"(,{"persistent_id":2,"name":"SimCable-2","full_name":"SimCable-2 [sim:2]",)" +
+               devices + "]}");
+    sld_refresh_hardware();
+    unsigned long count = 0;
+    char **one = nullptr, **two = nullptr;
+    ASSERT_EQ(sld_get_device(CABLE1, &count, &one), SLD_OK);
+    ASSERT_EQ(sld_get_device("SimCable-2", &count, &two), SLD_OK);
+    EXPECT_NE(one, two);
+    ASSERT_TRUE(scxsim::set_idcode(1, 0, 0x33));
+    ASSERT_EQ(sld_refresh_device(CABLE1), SLD_OK);
+    EXPECT_STREQ(one[0], "@1: unknown device (0x00000033)");
+    EXPECT_STREQ(two[0], "@1: unknown device (0x00000011)");
+}
+
 TEST_F(DeviceChain, FailedReadWipesTheListAfterLettingTheChainGo) {
     const Calls start = {"lock_chain(6000)=0", "scan_device_chain()=0"};
     const Calls count = concat(start, {"read_device_chain(0,0,1)=47"});

@@ -151,3 +151,18 @@ TEST(Encoding, ForceCaptureWritesWholeInstructionBytesOfV) {
     EXPECT_EQ(48u, wide.hub.assemble_hub_force_ir_capture_ir(255, c));
     EXPECT_EQ(Bytes({0x03, 0x08, 0, 0, 0, 0}), bytes_of(c, 48));
 }
+
+// 8 x index + 11 must fit in m bits: the first node index that does not is
+// 1 for m = 4, 3 for m = 5, 31 for m = 8 and 255 for no width (V <= 2051).
+TEST(Encoding, ForceCaptureFitsUpToTheFirstIndexWhoseValueNeedsMoreThanM) {
+    const struct {
+        unsigned m;
+        unsigned first_refused; // 256: none
+    } rows[] = {{4, 1}, {5, 3}, {6, 7}, {8, 31}, {11, 255}, {12, 256}, {31, 256}, {32, 256}, {255, 256}};
+    for (const auto &row : rows) {
+        WidthHub h(row.m, 8);
+        for (unsigned index = 0; index < 256; ++index)
+            ASSERT_EQ(index < row.first_refused, h.hub.force_capture_fits(static_cast<unsigned char>(index)))
+                << "m=" << row.m << " index " << index;
+    }
+}

@@ -142,15 +142,28 @@ TEST_F(NodeApiTest, AllNodeIdsInUse) {
     EXPECT_EQ(SLD_OK, sld_hub_close(hub));
 }
 
-TEST_F(NodeApiTest, DiscoveryFailureRefusesTheHub) {
-    // Before the hub word, within it, and within a node word.
-    const std::pair<scxsim::Fn, unsigned long> faults[] = {
-        {scxsim::Fn::lock, 1}, {scxsim::Fn::access_dr, 4}, {scxsim::Fn::access_dr, 41}};
+// A hub that could not be examined is refused with the reason, never as
+// "no hub": the device lock, the readout's instruction or data scans, a
+// node word, or the unlock after a word that is no hub.
+TEST_F(NodeApiTest, DiscoveryFailureRefusesTheHubWithItsReason) {
+    const struct {
+        scxsim::Fn fn;
+        unsigned long call;
+        SCX_ERROR code;
+        SLD_ERROR status;
+        const char *device;
+    } faults[] = {
+        {scxsim::Fn::lock, 1, 34, SLD_ALREADY_LOCKED, kHubDevice},
+        {scxsim::Fn::access_ir, 1, 46, SLD_SERVER_ERROR_70, kHubDevice},
+        {scxsim::Fn::access_dr, 4, 81, SLD_SERVER_ERROR, kHubDevice},
+        {scxsim::Fn::access_dr, 41, 5, SLD_JTAG_ERROR, kHubDevice},
+        {scxsim::Fn::unlock, 1, 88, SLD_SERVER_ERROR, "@2: SIM-CPLD (0x0A1B2C3D)"},
+    };
     for (const auto &fault : faults) {
-        SCOPED_TRACE(testing::Message() << scxsim::fn_name(fault.first) << " #" << fault.second);
-        scxsim::fail_call(fault.first, fault.second, 81);
+        SCOPED_TRACE(testing::Message() << scxsim::fn_name(fault.fn) << " #" << fault.call);
+        scxsim::fail_call(fault.fn, fault.call, fault.code);
         int hub = 5;
-        EXPECT_EQ(SLD_HUB_NOT_FOUND, sld_hub_open(kCable, kHubDevice, &hub));
+        EXPECT_EQ(fault.status, sld_hub_open(kCable, fault.device, &hub));
         EXPECT_EQ(-1, hub);
         EXPECT_EQ(0u, scxsim::open_handle_count(1));
         EXPECT_FALSE(scxsim::device_locked(1, 0));
@@ -181,6 +194,44 @@ TEST_F(NodeApiTest, HubWordsDecideTheOpening) {
     EXPECT_EQ(SLD_HUB_NOT_FOUND, sld_hub_open(kCable, kHubDevice, &hub));
     EXPECT_EQ(-1, hub);
     EXPECT_EQ(0u, scxsim::open_handle_count(1));
+}
+
+// On a version-1 hub a capture first sends hub instruction 8 x index + 11.
+// With m = 4 that fits for node 0 only: a capture on node 2 is refused
+// before anything reaches the chain (its high bit would have addressed
+// node 0 with instruction 11), alone or in a batch; scans without a
+// capture still reach node 2.
+TEST_F(NodeApiTest, CaptureWhoseHubInstructionDoesNotFitIsRefused) {
+    load_board(
+        R"({"cables":[{"persistent_id":1,"name":"SimCable-1","full_name":"SimCable-1 [sim:1]","devices":[
+        {"idcode":"0x020A10DD","ir_length":10,"name":"SIM-FPGA-A",
+         "hub":{"ir_width":4,"version":1,"nodes":[{"model":"shift"},{"model":"shift"},{"model":"shift"}]}}]}]})");
+    const int hub = open_hub();
+    int first = -1, third = -1;
+    ASSERT_EQ(SLD_OK, sld_node_open(hub, 0, &first));
+    ASSERT_EQ(SLD_OK, sld_node_open(hub, 2, &third));
+    unsigned long captured = 99, instruction = 99;
+    ASSERT_EQ(SLD_OK, sld_node_access_ir(first, 1, nullptr, 0));
+    ASSERT_EQ(SLD_OK, sld_node_access_ir(first, 1, &captured, 0));
+    EXPECT_EQ(1u, captured) << "node 0's capture fits: 11 < 16";
+
+    scxsim::reset_call_count();
+    captured = 99;
+    EXPECT_EQ(SLD_UNSUPPORTED_HUB, sld_node_access_ir(third, 2, &captured, 0));
+    EXPECT_EQ(99u, captured);
+    SLD_BATCH_ACCESS batch[] = {{SLD_BATCH_IR, 2, reinterpret_cast<unsigned long>(&captured), 0, 0},
+                                {SLD_BATCH_END, 0, 0, 0, 0}};
+    EXPECT_EQ(SLD_UNSUPPORTED_HUB, sld_node_batch_access(third, batch));
+    EXPECT_EQ(0u, scxsim::call_count()) << "nothing sent, not even a lock";
+    ASSERT_TRUE(scxsim::node_instruction(1, 0, 0, &instruction));
+    EXPECT_EQ(1u, instruction) << "no stray instruction reached node 0";
+
+    ASSERT_EQ(SLD_OK, sld_node_access_ir(third, 2, nullptr, 0));
+    ASSERT_TRUE(scxsim::node_instruction(1, 0, 2, &instruction));
+    EXPECT_EQ(2u, instruction);
+    EXPECT_EQ(SLD_OK, sld_node_close(first));
+    EXPECT_EQ(SLD_OK, sld_node_close(third));
+    EXPECT_EQ(SLD_OK, sld_hub_close(hub));
 }
 
 // A 40-bit instruction register: scans of m + n = 41 bits, on a version-0

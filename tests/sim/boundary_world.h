@@ -8,6 +8,8 @@
 #ifndef SIM_TEST_BOUNDARY_WORLD_H
 #define SIM_TEST_BOUNDARY_WORLD_H
 
+#include <string>
+
 #include "scx/scx.h"
 
 class BoundaryWorld {
@@ -17,6 +19,12 @@ class BoundaryWorld {
     virtual void reset() = 0;
     // The chain of the default board's cable with that persistent id.
     virtual SCX_CHAIN *chain(unsigned long cable) = 0;
+    // The name the library knows that cable by (sld_get_device, sld_hub_open).
+    virtual std::string hardware_name(unsigned long cable) = 0;
+    // Takes the cable's adapter away, as an unplugged adapter or a killed
+    // server behind it would; the next reset() brings it back. false when
+    // the world cannot.
+    virtual bool cut_adapter(unsigned long cable) = 0;
     virtual bool simulated() const = 0;
     // Another client of the world taking or giving back a lock, as
     // scxsim.h's foreign client does; false when it cannot.

@@ -42,6 +42,21 @@ class OpenOcdBoundaryWorld final : public BoundaryWorld {
         return c ? c->chain : nullptr;
     }
 
+    std::string hardware_name(unsigned long cable) override {
+        Cable *c = cable_of(cable);
+        return c ? "OpenOCD server 127.0.0.1:" + std::to_string(c->tcl_port) : "";
+    }
+
+    // OpenOCD stays up; the simulator serving it as its adapter goes.
+    bool cut_adapter(unsigned long cable) override {
+        Cable *c = cable_of(cable);
+        if (!c)
+            return false;
+        // Marked used as it is: the next reset() starts both servers afresh.
+        c->sim.process.stop(Ms(500));
+        return true;
+    }
+
     bool simulated() const override { return false; }
 
     bool foreign_lock_device(unsigned long cable, unsigned long position) override {

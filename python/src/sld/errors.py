@@ -36,7 +36,9 @@ _SENTENCES = {
     Status.SLD_HARDWARE_NOT_FOUND: "no JTAG hardware of that name or persistent id",
     Status.SLD_DEVICE_NOT_FOUND: "no such device on the chain, the chain has gone, or the hub id is not usable",
     Status.SLD_INVALID_HUB_ID: "the hub id is out of range or not open",
-    Status.SLD_UNSUPPORTED_HUB: "the device's hub has a version this library does not support",
+    Status.SLD_UNSUPPORTED_HUB: (
+        "the device's hub has a version this library does not support, or cannot capture that node's instruction"
+    ),
     Status.SLD_INVALID_NODE_ID: "the node id is not open, or its node has gone",
     Status.SLD_INVALID_NODE_INDEX: "the node index is not below the hub's node count",
     Status.SLD_JTAG_ERROR: "the JTAG client library failed in an unexpected way",
