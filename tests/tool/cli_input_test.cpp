@@ -93,10 +93,10 @@ TEST(ToolBoards, RefusedBoardsExitWithFourAndNameThePath) {
     }
     // A file that cannot be opened says why, in one line.
     for (const std::string how : {"--board", "SCX_SIM_BOARD"}) {
-        ProcessResult missing =
-            how == "--board" ? sldtool({"--board", "/nonexistent/board.json", "list"})
-                             : run_program("env", {"SCX_SIM_BOARD=/nonexistent/board.json",
-                                                   std::string(SLDTOOL_PATH), "list"});
+        ProcessResult missing = how == "--board"
+                                    ? sldtool({"--board", "/nonexistent/board.json", "list"})
+                                    : run_program("env", {"SCX_SIM_BOARD=/nonexistent/board.json",
+                                                          std::string(SLDTOOL_PATH), "list"});
         EXPECT_EQ(missing.exit_code, 4) << how;
         EXPECT_TRUE(contains(missing.err, "/nonexistent/board.json")) << missing.err;
         EXPECT_TRUE(contains(missing.err, ": No such file or directory\n")) << missing.err;

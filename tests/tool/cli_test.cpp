@@ -340,6 +340,9 @@ TEST(ToolErrors, UnknownTargetsExitWithThreeAndListWhatThereIs) {
     ProcessResult device = sldtool({"ir", "-c", "SimCable-1", "-d", "@7", "-n", "0", "1"});
     EXPECT_EQ(device.exit_code, 3);
     EXPECT_TRUE(contains(device.err, "@3: SIM-FPGA-OLD (0x12345093)")) << device.err;
+    ProcessResult bare = sldtool({"ir", "-c", "SimCable-1", "-d", "2", "-n", "0", "1"});
+    EXPECT_EQ(bare.exit_code, 3);
+    EXPECT_TRUE(contains(bare.err, "write @2")) << bare.err;
     ProcessResult node = sldtool({"ir", "-c", "SimCable-2", "-d", "@1", "-n", "2", "1"});
     EXPECT_EQ(node.exit_code, 3);
     EXPECT_TRUE(contains(node.err, "node index 2 is out of range")) << node.err;

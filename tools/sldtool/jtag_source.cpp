@@ -24,8 +24,9 @@ void add_source_options(CLI::App &app, JtagSource *source) {
         ->type_name("FILE")
         ->check(CLI::Validator([](std::string &value) { return value.empty() ? "is empty" : ""; }, "",
                                "non-empty"));
-    app.add_option("--openocd", source->openocd,
-                   "use the OpenOCD server with this Tcl RPC port instead of the simulated board (repeatable)")
+    app.add_option(
+           "--openocd", source->openocd,
+           "use the OpenOCD server with this Tcl RPC port instead of the simulated board (repeatable)")
         ->type_name("HOST:PORT")
         ->allow_extra_args(false)
         ->excludes("--board");
