@@ -34,8 +34,9 @@ namespace {
 const char *const EXIT_CODES =
     "Exit codes:\n"
     "  0  success\n"
-    "  1  a library call failed (its status is printed by name), or an OpenOCD server was not reached\n"
-    "  2  usage error: bad arguments, numbers, data or batch lines\n"
+    "  1  a library call failed (its status is printed by name), an error kept list from examining\n"
+    "     a device, or an OpenOCD server was not reached\n"
+    "  2  usage error: bad arguments, numbers, data, batch lines or OpenOCD servers\n"
     "  3  no such cable, device or node, or a name that fits several\n"
     "  4  a file could not be read or written, or the board file was refused";
 
