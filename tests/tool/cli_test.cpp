@@ -453,4 +453,45 @@ TEST(Examples, EachRunsOnTheDefaultBoard) {
     EXPECT_TRUE(contains(stream.out, "sent 14 bytes\n")) << stream.out;
     EXPECT_TRUE(contains(stream.out, "after: 0 bytes waiting for the host, room for 50 bytes")) << stream.out;
 }
+
+// Cable and device come from the command line, so the examples run on any
+// board (and over OpenOCD); the defaults are only defaults.
+TEST(Examples, TakeTheCableAndDeviceGiven) {
+    const std::string dir = EXAMPLES_DIR;
+    TempFile board(
+        R"({"cables": [{"persistent_id": 5, "name": "lab", "devices": [{"idcode": 1, "ir_length": 4},
+        {"idcode": 7, "ir_length": 10, "name": "X", "hub": {"version": 1, "ir_width": 8,
+         "nodes": [{"model": "memory"}, {"model": "stream"}]}}]}]})");
+    for (const char *example : {"/memory_node", "/stream_node"}) {
+        ProcessResult other =
+            run_program("env", {"SCX_SIM_BOARD=" + board.path(), dir + example, "lab", "@2: X (0x00000007)"});
+        EXPECT_EQ(other.exit_code, 0) << example << "\n" << other.err;
+        EXPECT_TRUE(contains(other.out, example[1] == 'm'
+                                            ? "word 3 at 0x13: wrote 0x00C0FFEE, read 0x00C0FFEE\n"
+                                            : "sent 14 bytes\n"))
+            << other.out;
+    }
+    ProcessResult no_hub = run_program(dir + "/stream_node", {"SimCable-1", "@2: SIM-CPLD (0x0A1B2C3D)"});
+    EXPECT_EQ(no_hub.exit_code, 1);
+    EXPECT_TRUE(contains(no_hub.err, "sld_hub_open failed: SLD_HUB_NOT_FOUND")) << no_hub.err;
+    for (const char *example : {"/memory_node", "/stream_node"}) {
+        ProcessResult usage = run_program(dir + example, {"--help"});
+        EXPECT_EQ(usage.exit_code, 2) << example;
+        EXPECT_TRUE(contains(usage.err, "[CABLE [DEVICE]]")) << usage.err;
+    }
+}
+
+// The main job builds the examples, in build/x64/examples/ as the
+// documentation says.
+TEST(Examples, TheMainJobBuildsThemWhereTheDocsSay) {
+    bool builds = false;
+    for (const std::string &line : split_lines(read_text(std::string(SOURCE_DIR) + "/scripts/run.sh"))) {
+        const std::vector<std::string> words = split_words(line);
+        builds = builds || (contains(line, "cmake --build") &&
+                            std::find(words.begin(), words.end(), "examples") != words.end());
+    }
+    EXPECT_TRUE(builds) << "scripts/run.sh does not build the target examples";
+    EXPECT_TRUE(ends_with(EXAMPLES_DIR, "/examples")) << EXAMPLES_DIR;
+    EXPECT_TRUE(contains(read_text(std::string(SOURCE_DIR) + "/docs/sldtool.md"), "`build/x64/examples/"));
+}
 #endif
