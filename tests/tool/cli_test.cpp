@@ -480,18 +480,4 @@ TEST(Examples, TakeTheCableAndDeviceGiven) {
         EXPECT_TRUE(contains(usage.err, "[CABLE [DEVICE]]")) << usage.err;
     }
 }
-
-// The main job builds the examples, in build/x64/examples/ as the
-// documentation says.
-TEST(Examples, TheMainJobBuildsThemWhereTheDocsSay) {
-    bool builds = false;
-    for (const std::string &line : split_lines(read_text(std::string(SOURCE_DIR) + "/scripts/run.sh"))) {
-        const std::vector<std::string> words = split_words(line);
-        builds = builds || (contains(line, "cmake --build") &&
-                            std::find(words.begin(), words.end(), "examples") != words.end());
-    }
-    EXPECT_TRUE(builds) << "scripts/run.sh does not build the target examples";
-    EXPECT_TRUE(ends_with(EXAMPLES_DIR, "/examples")) << EXAMPLES_DIR;
-    EXPECT_TRUE(contains(read_text(std::string(SOURCE_DIR) + "/docs/sldtool.md"), "`build/x64/examples/"));
-}
 #endif
