@@ -1,6 +1,13 @@
 /*
- * memory_node: writes four words into the memory node of the default
- * simulated board and reads them back.
+ * memory_node: writes four words into the memory node (node 0) of a device
+ * and reads them back.
+ *
+ *   memory_node [CABLE [DEVICE]]
+ *
+ * CABLE and DEVICE as list_hubs or `sldtool list` print them (the device
+ * string whole, "@1: auto0.tap (0x020A10DD)" for the first TAP behind an
+ * OpenOCD server); by default the first device of the default simulated
+ * board.
  *
  * The memory node's instructions: 1 loads the address register (8 bits for
  * 256 words), 2 writes a word and moves to the next address, 3 reads a word
@@ -12,8 +19,8 @@
 #include "sld.h"
 #include "sld_status.h"
 
-#define CABLE "SimCable-1"
-#define DEVICE "@1: SIM-FPGA-A (0x020A10DD)"
+#define DEFAULT_CABLE "SimCable-1"
+#define DEFAULT_DEVICE "@1: SIM-FPGA-A (0x020A10DD)"
 #define NODE_INDEX 0
 #define LOCK_TIMEOUT 6000
 
@@ -79,11 +86,19 @@ static int write_and_read(int node_id, unsigned long read_back[WORD_COUNT]) {
     return status == SLD_OK ? 0 : failed("a scan", status);
 }
 
-int main(void) {
+int main(int argc, char **argv) {
     int hub_id = -1, node_id = -1, result = 0, i;
     unsigned long read_back[WORD_COUNT] = {0};
-    SLD_ERROR status = sld_hub_open(CABLE, DEVICE, &hub_id);
+    const char *cable = argc > 1 ? argv[1] : DEFAULT_CABLE;
+    const char *device = argc > 2 ? argv[2] : DEFAULT_DEVICE;
+    SLD_ERROR status;
 
+    if (argc > 3 || (argc > 1 && argv[1][0] == '-')) {
+        fprintf(stderr, "usage: memory_node [CABLE [DEVICE]]\n  default: %s \"%s\"\n", DEFAULT_CABLE,
+                DEFAULT_DEVICE);
+        return 2;
+    }
+    status = sld_hub_open(cable, device, &hub_id);
     if (status != SLD_OK) {
         return failed("sld_hub_open", status);
     }

@@ -1,7 +1,12 @@
 /*
- * stream_node: talks to the byte-stream node (a console) of the default
- * simulated board: sends a line to the device and collects whatever the
- * device has sent to the host.
+ * stream_node: talks to the byte-stream node (a console, node 1) of a
+ * device: sends a line to the device and collects whatever the device has
+ * sent to the host.
+ *
+ *   stream_node [CABLE [DEVICE]]
+ *
+ * CABLE and DEVICE as list_hubs or `sldtool list` print them (the device
+ * string whole); by default the first device of the default simulated board.
  *
  * The stream node's instructions: 1 DATA, a 9-bit register; written with
  * bit 8 set, bits 0-7 are a byte for the device; captured with bit 8 set,
@@ -15,8 +20,8 @@
 #include "sld.h"
 #include "sld_status.h"
 
-#define CABLE "SimCable-1"
-#define DEVICE "@1: SIM-FPGA-A (0x020A10DD)"
+#define DEFAULT_CABLE "SimCable-1"
+#define DEFAULT_DEVICE "@1: SIM-FPGA-A (0x020A10DD)"
 #define NODE_INDEX 1
 #define LOCK_TIMEOUT 6000
 
@@ -94,10 +99,18 @@ static int talk(int node_id) {
     return 0;
 }
 
-int main(void) {
+int main(int argc, char **argv) {
     int hub_id = -1, node_id = -1, result;
-    SLD_ERROR status = sld_hub_open(CABLE, DEVICE, &hub_id);
+    const char *cable = argc > 1 ? argv[1] : DEFAULT_CABLE;
+    const char *device = argc > 2 ? argv[2] : DEFAULT_DEVICE;
+    SLD_ERROR status;
 
+    if (argc > 3 || (argc > 1 && argv[1][0] == '-')) {
+        fprintf(stderr, "usage: stream_node [CABLE [DEVICE]]\n  default: %s \"%s\"\n", DEFAULT_CABLE,
+                DEFAULT_DEVICE);
+        return 2;
+    }
+    status = sld_hub_open(cable, device, &hub_id);
     if (status != SLD_OK) {
         return failed("sld_hub_open", status);
     }

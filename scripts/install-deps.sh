@@ -6,7 +6,7 @@
 #   install-deps.sh --bench  the main job plus the benchmark tools
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config nlohmann-json3-dev libcli11-dev)
+packages=(cmake make g++ pkg-config nlohmann-json3-dev libcli11-dev help2man)
 case "${1:-}" in
   --test)
     packages+=(g++-multilib binutils googletest libgtest-dev libgmock-dev

@@ -19,6 +19,37 @@ done
 for lib in libscx.so libthr.so; do
   test -f "$libdir/$lib" || { echo "$lib not installed" >&2; exit 1; }
 done
+
+# The programs, found by their RUNPATH alone; sldtool's man page and its
+# bash completion, which offers the commands and options the tool has.
+for program in sldtool sldsim; do
+  test -x "$prefix/bin/$program" || { echo "$program not installed" >&2; exit 1; }
+done
+env -u LD_LIBRARY_PATH -u SCX_SIM_BOARD -u SCX_OPENOCD "$prefix/bin/sldtool" list | grep -q '^cable SimCable-1 ' ||
+  { echo "the installed sldtool does not list the default board" >&2; exit 1; }
+env -u LD_LIBRARY_PATH "$prefix/bin/sldsim" --help | grep -q remote_bitbang ||
+  { echo "the installed sldsim does not run" >&2; exit 1; }
+man=$prefix/share/man/man1/sldtool.1
+test -f "$man" || { echo "sldtool.1 not installed (help2man was missing when the build was configured?)" >&2; exit 1; }
+for part in '^\.SH COMMANDS' '^\.SS "sldtool batch"' 'timeout' '^\.SS "Exit codes:"'; do
+  grep -q -e "$part" "$man" || { echo "sldtool.1 lacks $part" >&2; exit 1; }
+done
+completion=$prefix/share/bash-completion/completions/sldtool
+test -f "$completion" || { echo "bash completion of sldtool not installed" >&2; exit 1; }
+completed() {
+  PATH="$prefix/bin:$PATH" bash --norc --noprofile -c '
+    source "$1"; shift
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _sldtool; echo "${COMPREPLY[*]}"' _ "$completion" "$@"
+}
+expect_completion() {
+  local want=$1; shift
+  got=$(completed "$@")
+  [ "$got" = "$want" ] || { echo "completing '$*': got '$got', want '$want'" >&2; exit 1; }
+}
+expect_completion "list ir dr batch" sldtool ""
+expect_completion "--timeout" sldtool dr -c x --ti
+expect_completion "--json" sldtool --js
+expect_completion "" sldtool ir -c ""
 export LD_LIBRARY_PATH="$libdir"
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 

@@ -227,3 +227,27 @@ TEST_F(OpenOcdEndToEnd, OpenOcdKilledMidRunGivesCleanErrorsAndARestartRecovers) 
     EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.out.find("@2: auto1.tap (0x0A1B2C3D)")) << r.out;
 }
+
+// The adapter gone under a live OpenOCD: every scan fails. The listing is
+// still printed, and its exit code agrees with it: 1 exactly when a device
+// or chain is marked as not examined, each such one with the status that
+// says why (never "no hub", which is an answer, not an error).
+TEST_F(OpenOcdEndToEnd, AListingWithoutItsAdapterSaysWhatItCouldNotExamine) {
+    ASSERT_GE(servers.sim.process.stop(), -1);
+    const ProcessResult r = sldtool(servers, {"list", "--json"});
+    ASSERT_TRUE(r.exit_code == 0 || r.exit_code == 1) << r.exit_code << "\n" << r.err;
+    const nlohmann::json cables = nlohmann::json::parse(r.out)["cables"];
+    ASSERT_EQ(1u, cables.size()) << r.out;
+    size_t unexamined = cables[0]["examined"] ? 0 : 1;
+    for (const nlohmann::json &device : cables[0]["devices"]) {
+        if (!device["examined"]) {
+            ++unexamined;
+            ASSERT_FALSE(device["hub_status"].is_null()) << device;
+            EXPECT_NE(8, device["hub_status"]["code"]) << device;
+        } else if (!device["hub_status"].is_null()) {
+            EXPECT_TRUE(device["hub_status"]["code"] == 8 || device["hub_status"]["code"] == 4) << device;
+        }
+    }
+    EXPECT_EQ(unexamined > 0 ? 1 : 0, r.exit_code) << r.out << r.err;
+    EXPECT_EQ(unexamined > 0, r.err.find("from being examined") != std::string::npos) << r.err;
+}

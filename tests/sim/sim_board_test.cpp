@@ -147,7 +147,7 @@ TEST_F(SimWorld, BoardFilesNameTheFile) {
     EXPECT_EQ(1u, chain_length(3));
     std::remove(path.c_str());
     EXPECT_FALSE(scxsim::load_board_file(path, &error));
-    EXPECT_EQ(path + ": cannot read the file", error);
+    EXPECT_EQ(path + ": cannot read the file: No such file or directory", error);
     EXPECT_FALSE(scxsim::load_board_file(testing::TempDir(), &error));
     EXPECT_NE(std::string::npos, error.find(": is a directory, not a board file")) << error;
     EXPECT_FALSE(scxsim::load_board_file("/dev/null", &error));

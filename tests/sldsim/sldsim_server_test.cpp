@@ -170,7 +170,7 @@ TEST(SldsimProcess, BadBoardsAndArgumentsExitWithOneMessage) {
         int code;
         std::string message;
     } cases[] = {
-        {{"--board", dir + "sldsim-missing.json"}, 4, dir + "sldsim-missing.json: cannot read the file"},
+        {{"--board", dir + "sldsim-missing.json"}, 4, dir + "sldsim-missing.json: cannot read the file: No such file or directory"},
         {{"--board", bad_capture},
          4,
          bad_capture + ": $.cables[0].devices[0].ir_capture: the two low bits must be 01, got 0x3"},

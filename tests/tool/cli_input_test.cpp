@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ ProcessResult sldtool(std::initializer_list<std::string> args, const std::string
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
+}
+
+long lines(const std::string &text) {
+    return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
 }
 
 std::string nodes(size_t count, const std::string &node) {
@@ -76,6 +81,7 @@ TEST(ToolBoards, RefusedBoardsExitWithFourAndNameThePath) {
             EXPECT_TRUE(contains(result.err, "sldtool: cannot use board file \"" + path + "\": "))
                 << result.err;
             EXPECT_TRUE(contains(result.err, c.message)) << result.err;
+            EXPECT_EQ(lines(result.err), 1) << "told once, by the tool:\n" << result.err;
         }
         // The same board named by the environment rather than --board.
         ProcessResult by_environment =
@@ -83,7 +89,39 @@ TEST(ToolBoards, RefusedBoardsExitWithFourAndNameThePath) {
         EXPECT_EQ(by_environment.exit_code, 4) << by_environment.err;
         EXPECT_TRUE(contains(by_environment.err, "sldtool: the JTAG backend did not start: "))
             << by_environment.err;
+        EXPECT_EQ(lines(by_environment.err), 1) << by_environment.err;
     }
+    // A file that cannot be opened says why, in one line.
+    for (const std::string how : {"--board", "SCX_SIM_BOARD"}) {
+        ProcessResult missing = how == "--board"
+                                    ? sldtool({"--board", "/nonexistent/board.json", "list"})
+                                    : run_program("env", {"SCX_SIM_BOARD=/nonexistent/board.json",
+                                                          std::string(SLDTOOL_PATH), "list"});
+        EXPECT_EQ(missing.exit_code, 4) << how;
+        EXPECT_TRUE(contains(missing.err, "/nonexistent/board.json")) << missing.err;
+        EXPECT_TRUE(contains(missing.err, ": No such file or directory\n")) << missing.err;
+        EXPECT_EQ(lines(missing.err), 1) << missing.err;
+    }
+}
+
+// SCX_OPENOCD is held to what --openocd is: a malformed value is a usage
+// error, not an empty listing; --board sets it aside.
+TEST(ToolSources, OpenocdServersFromTheEnvironmentAreCheckedAsTheOption) {
+    for (const std::string value : {"garbage", "127.0.0.1:99999", ","}) {
+        ProcessResult by_option = sldtool({"--openocd", value, "list"});
+        ProcessResult by_environment =
+            run_program("env", {"SCX_OPENOCD=" + value, std::string(SLDTOOL_PATH), "list"});
+        EXPECT_EQ(by_option.exit_code, 2) << value << by_option.err;
+        EXPECT_EQ(by_environment.exit_code, 2) << value << by_environment.err;
+        EXPECT_EQ(by_environment.out, "") << value;
+        EXPECT_TRUE(contains(by_environment.err, "sldtool: SCX_OPENOCD: ")) << by_environment.err;
+        EXPECT_EQ(lines(by_environment.err), 1) << by_environment.err;
+    }
+    TempFile board(hub_board(R"({"model": "memory"})"));
+    ProcessResult board_wins = run_program(
+        "env", {"SCX_OPENOCD=127.0.0.1:1", std::string(SLDTOOL_PATH), "--board", board.path(), "list"});
+    EXPECT_EQ(board_wins.exit_code, 0) << board_wins.err;
+    EXPECT_TRUE(contains(board_wins.out, "cable c ")) << board_wins.out;
 }
 
 // Names the library cannot tell apart: the tool acts on the cable named,

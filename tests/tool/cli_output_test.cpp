@@ -127,19 +127,19 @@ TEST(ToolJson, IrDrAndBatchGiveOneDocumentOfTheirSteps) {
         {{"--json", "ir", "-c", "SimCable-1", "-d", "@1", "-n", "3", "0x101"},
          "",
          "ir",
-         {R"({"op":"ir","instruction":"0x101","instruction_width":8,"loaded":"0x1","captured":"0x0","delay":0})"}},
+         {R"({"op":"ir","instruction":"0x101","instruction_width":8,"loaded":"0x01","captured":"0x00","delay":0})"}},
         {{"dr", "--json", "-c", "SimCable-1 [sim:1]", "-d", "@1", "-n", "3", "--ir", "1", "8", "0b11", "8",
           "-", "4"},
          "",
          "dr",
-         {R"({"op":"ir","instruction":"0x1","instruction_width":8,"loaded":"0x1","captured":"0x0","delay":0})",
+         {R"({"op":"ir","instruction":"0x1","instruction_width":8,"loaded":"0x01","captured":"0x00","delay":0})",
           R"({"op":"dr","length":8,"written":"0x03","captured":"0x00","delay":0})",
           R"({"op":"dr","length":8,"written":null,"captured":"0x03","delay":0})",
           R"({"op":"dr","length":4,"written":null,"captured":"0x0","delay":0})"}},
         {{"batch", "-c", "SimCable-1", "-d", "@1", "-n", "id:4", "--json"},
          "ir 1 delay 2\nrti 5\ndelay 7\n",
          "batch",
-         {R"({"op":"ir","instruction":"0x1","instruction_width":8,"loaded":"0x1","captured":"0x0","delay":2})",
+         {R"({"op":"ir","instruction":"0x1","instruction_width":8,"loaded":"0x01","captured":"0x00","delay":2})",
           R"({"op":"rti","clocks":5})", R"({"op":"delay","microseconds":7})"}},
     };
     for (const auto &c : cases) {
@@ -167,6 +167,13 @@ TEST(ToolJson, IrDrAndBatchGiveOneDocumentOfTheirSteps) {
         }
         EXPECT_TRUE(json["error"].is_null() && json["status"].is_null() && json["scan_log"].is_null());
     }
+    // The step and the scan log of one run write a capture alike.
+    ProcessResult logged = sldtool({"--json", "--log", "ir", "-c", "SimCable-1", "-d", "@1", "-n", "2", "2"});
+    ASSERT_EQ(logged.exit_code, 0) << logged.err;
+    const nlohmann::json json = nlohmann::json::parse(logged.out);
+    EXPECT_EQ(json["steps"][0]["captured"],
+              json["scan_log"]["steps"].back()["entries"].back()["captured_instruction"])
+        << logged.out;
 }
 
 TEST(ToolJson, AFailedCallStillGivesTheDocumentWithItsStatusAndTheLog) {

@@ -340,6 +340,9 @@ TEST(ToolErrors, UnknownTargetsExitWithThreeAndListWhatThereIs) {
     ProcessResult device = sldtool({"ir", "-c", "SimCable-1", "-d", "@7", "-n", "0", "1"});
     EXPECT_EQ(device.exit_code, 3);
     EXPECT_TRUE(contains(device.err, "@3: SIM-FPGA-OLD (0x12345093)")) << device.err;
+    ProcessResult bare = sldtool({"ir", "-c", "SimCable-1", "-d", "2", "-n", "0", "1"});
+    EXPECT_EQ(bare.exit_code, 3);
+    EXPECT_TRUE(contains(bare.err, "write @2")) << bare.err;
     ProcessResult node = sldtool({"ir", "-c", "SimCable-2", "-d", "@1", "-n", "2", "1"});
     EXPECT_EQ(node.exit_code, 3);
     EXPECT_TRUE(contains(node.err, "node index 2 is out of range")) << node.err;
@@ -449,5 +452,32 @@ TEST(Examples, EachRunsOnTheDefaultBoard) {
         << stream.out;
     EXPECT_TRUE(contains(stream.out, "sent 14 bytes\n")) << stream.out;
     EXPECT_TRUE(contains(stream.out, "after: 0 bytes waiting for the host, room for 50 bytes")) << stream.out;
+}
+
+// Cable and device come from the command line, so the examples run on any
+// board (and over OpenOCD); the defaults are only defaults.
+TEST(Examples, TakeTheCableAndDeviceGiven) {
+    const std::string dir = EXAMPLES_DIR;
+    TempFile board(
+        R"({"cables": [{"persistent_id": 5, "name": "lab", "devices": [{"idcode": 1, "ir_length": 4},
+        {"idcode": 7, "ir_length": 10, "name": "X", "hub": {"version": 1, "ir_width": 8,
+         "nodes": [{"model": "memory"}, {"model": "stream"}]}}]}]})");
+    for (const char *example : {"/memory_node", "/stream_node"}) {
+        ProcessResult other =
+            run_program("env", {"SCX_SIM_BOARD=" + board.path(), dir + example, "lab", "@2: X (0x00000007)"});
+        EXPECT_EQ(other.exit_code, 0) << example << "\n" << other.err;
+        EXPECT_TRUE(contains(other.out, example[1] == 'm'
+                                            ? "word 3 at 0x13: wrote 0x00C0FFEE, read 0x00C0FFEE\n"
+                                            : "sent 14 bytes\n"))
+            << other.out;
+    }
+    ProcessResult no_hub = run_program(dir + "/stream_node", {"SimCable-1", "@2: SIM-CPLD (0x0A1B2C3D)"});
+    EXPECT_EQ(no_hub.exit_code, 1);
+    EXPECT_TRUE(contains(no_hub.err, "sld_hub_open failed: SLD_HUB_NOT_FOUND")) << no_hub.err;
+    for (const char *example : {"/memory_node", "/stream_node"}) {
+        ProcessResult usage = run_program(dir + example, {"--help"});
+        EXPECT_EQ(usage.exit_code, 2) << example;
+        EXPECT_TRUE(contains(usage.err, "[CABLE [DEVICE]]")) << usage.err;
+    }
 }
 #endif

@@ -5,11 +5,14 @@
 
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "batch_parse.h"
 #include "cables.h"
 #include "client_hardware.h"
 #include "errors.h"
 #include "inventory.h"
+#include "list_output.h"
 #include "report.h"
 #include "run_ops.h"
 #include "scan_log.h"
@@ -200,6 +203,52 @@ TEST_F(ToolInProcess, InventoryOfTheDefaultBoard) {
     ASSERT_EQ(two.devices[0].nodes.size(), 2u);
     EXPECT_EQ(two.devices[0].nodes[1].node_id, 4);
     EXPECT_TRUE(inventory.warnings.empty());
+}
+
+// A device whose hub could not be opened because of an error (here all 128
+// hub ids are in use) is not reported as a device without a hub: the listing
+// counts it as not examined and says why, where "no hub" stays an answer.
+TEST_F(ToolInProcess, ADeviceAnErrorKeptFromBeingExaminedIsNotANoHub) {
+    std::string devices;
+    for (int i = 0; i < 128; ++i) {
+        devices += std::string(i ? "," : "") + R"({"idcode": 1, "ir_length": 10,
+            "hub": {"version": 1, "ir_width": 8, "nodes": [{"model": "shift"}]}})";
+    }
+    load_board(R"({"cables": [{"persistent_id": 1, "name": "many", "devices": [)" + devices +
+               R"(]}, {"persistent_id": 2, "name": "other", "devices": [{"idcode": 1, "ir_length": 10,
+            "hub": {"version": 1, "ir_width": 8, "nodes": [{"model": "shift"}]}}, {"idcode": 2, "ir_length": 4}]}]})");
+    unsigned long count = 0;
+    char **strings = nullptr;
+    ASSERT_EQ(sld_get_device("many", &count, &strings), SLD_OK);
+    std::vector<std::string> names(strings, strings + count);
+    std::vector<int> hubs(names.size(), -1);
+    for (size_t i = 0; i < names.size(); ++i) {
+        ASSERT_EQ(sld_hub_open("many", names[i].c_str(), &hubs[i]), SLD_OK) << i;
+    }
+    Inventory inventory = take_inventory(nullptr);
+    for (int hub : hubs) {
+        EXPECT_EQ(sld_hub_close(hub), SLD_OK);
+    }
+    ASSERT_EQ(inventory.cables.size(), 2u);
+    const DeviceEntry &full = inventory.cables[1].devices.at(0);
+    EXPECT_EQ(full.hub_status, SLD_NO_FREE_SLOT);
+    EXPECT_FALSE(full.examined());
+    EXPECT_TRUE(inventory.cables[1].devices.at(1).examined()) << "no hub is an answer";
+    EXPECT_EQ(inventory.cables[1].devices.at(1).hub_status, SLD_HUB_NOT_FOUND);
+    EXPECT_EQ(inventory.unexamined(), 129u) << "every hub needs a free hub id, shared or not";
+    std::ostringstream tree, json;
+    write_tree(tree, inventory);
+    EXPECT_NE(tree.str().find("|-- @1: unknown device (0x00000001)\n"
+                              "|   `-- not examined, an error: sld_hub_open: SLD_NO_FREE_SLOT, "),
+              std::string::npos)
+        << tree.str();
+    write_json(json, inventory, nullptr);
+    const nlohmann::json document = nlohmann::json::parse(json.str());
+    const nlohmann::json &other = document["cables"][1];
+    EXPECT_EQ(other["devices"][0]["examined"], false);
+    EXPECT_EQ(other["devices"][0]["hub_status"]["name"], "SLD_NO_FREE_SLOT");
+    EXPECT_EQ(other["devices"][1]["examined"], true);
+    EXPECT_EQ(other["examined"], true);
 }
 
 TEST_F(ToolInProcess, DeviceStringsSplitIntoPositionNameAndIdcode) {

@@ -31,12 +31,14 @@ namespace sldtool {
 
 namespace {
 
-const char *const EXIT_CODES = "Exit codes:\n"
-                               "  0  success\n"
-                               "  1  a library call failed (its status is printed by name), or an OpenOCD server was not reached\n"
-                               "  2  usage error: bad arguments, numbers, data or batch lines\n"
-                               "  3  no such cable, device or node, or a name that fits several\n"
-                               "  4  a file could not be read or written, or the board file was refused";
+const char *const EXIT_CODES =
+    "Exit codes:\n"
+    "  0  success\n"
+    "  1  a library call failed (its status is printed by name), an error kept list from examining\n"
+    "     a device, or an OpenOCD server was not reached\n"
+    "  2  usage error: bad arguments, numbers, data, batch lines or OpenOCD servers\n"
+    "  3  no such cable, device or node, or a name that fits several\n"
+    "  4  a file could not be read or written, or the board file was refused";
 
 const char *const SYNTAX = "Numbers (VALUE, LENGTH, COUNT, INDEX, --timeout): decimal, 0x hex or 0b binary.\n"
                            "DATA: hex digits with or without 0x, or 0b and binary digits: one number whose\n"
@@ -162,11 +164,18 @@ void run_list(const Arguments &args, ScanLog &log) {
     } else {
         write_tree(std::cout, inventory);
     }
+    std::string message;
+    if (const size_t unexamined = inventory.unexamined()) {
+        message = "an error kept " + std::to_string(unexamined) +
+                  " of the cables and devices listed from being examined; the listing says which and why";
+    }
     if (!inventory.warnings.empty()) {
-        std::string message = "the listing is complete, but closing failed:";
+        message += std::string(message.empty() ? "" : "\n") + "the listing is complete, but closing failed:";
         for (const std::string &warning : inventory.warnings) {
             message += "\n" + warning;
         }
+    }
+    if (!message.empty()) {
         throw ToolError(exit_library, message);
     }
 }
@@ -213,8 +222,8 @@ int run(int argc, char **argv) {
     ir->add_option("value", args.ir_value, "the instruction")->required()->type_name("VALUE");
     ir->footer(std::string(SYNTAX) + "\n\n" + EXIT_CODES);
 
-    CLI::App *dr =
-        app.add_subcommand("dr", "virtual DR scans, with instructions loaded between them; prints the captures");
+    CLI::App *dr = app.add_subcommand(
+        "dr", "virtual DR scans, with instructions loaded between them; prints the captures");
     add_target_options(dr, args);
     dr->add_flag("--lock", args.scan.lock, "hold the hub lock around the scans");
     CLI::Option *dr_ir =

@@ -71,6 +71,27 @@ void read_cable(CableEntry *cable, ScanLog *log, Inventory *inventory) {
 
 } // namespace
 
+bool DeviceEntry::examined() const {
+    return failed_call.empty() || (failed_call == "sld_hub_open" &&
+                                   (hub_status == SLD_HUB_NOT_FOUND || hub_status == SLD_UNSUPPORTED_HUB));
+}
+
+bool CableEntry::examined() const {
+    return device_call == "sld_get_device" &&
+           (device_status == SLD_OK || device_status == SLD_DEVICE_NOT_FOUND);
+}
+
+size_t Inventory::unexamined() const {
+    size_t count = 0;
+    for (const CableEntry &cable : cables) {
+        count += cable.examined() ? 0 : 1;
+        for (const DeviceEntry &device : cable.devices) {
+            count += device.examined() ? 0 : 1;
+        }
+    }
+    return count;
+}
+
 Inventory take_inventory(ScanLog *log) {
     Inventory inventory;
     for (Cable &listed : list_cables()) {

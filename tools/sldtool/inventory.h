@@ -17,6 +17,12 @@ struct DeviceEntry {
     int hub_status = SLD_OK;          // status of the call below when it failed
     std::string failed_call;          // "sld_hub_open", ... ; empty when the hub was read
     std::vector<SLD_NODE_INFO> nodes; // in node-index order
+
+    // Whether the device was examined: its hub was read, or the device
+    // answered that it has none (SLD_HUB_NOT_FOUND) or one this library does
+    // not support (SLD_UNSUPPORTED_HUB). Any other failure is an error that
+    // kept the tool from knowing what is there.
+    bool examined() const;
 };
 
 struct CableEntry {
@@ -24,12 +30,19 @@ struct CableEntry {
     int device_status = SLD_OK; // status of device_call when not SLD_OK
     std::string device_call = "sld_get_device";
     std::vector<DeviceEntry> devices;
+
+    // Whether the chain was read: its devices, or an empty chain
+    // (SLD_DEVICE_NOT_FOUND).
+    bool examined() const;
 };
 
 struct Inventory {
     std::vector<CableEntry> cables;
     // Failures of closing calls, already described; the listing stands.
     std::vector<std::string> warnings;
+
+    // The cables and devices that an error kept from being examined.
+    size_t unexamined() const;
 };
 
 // Walks every cable and device and opens (and closes again) every hub.

@@ -1,7 +1,9 @@
 #include "jtag_source.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 
 #include <CLI/CLI.hpp>
 
@@ -22,8 +24,9 @@ void add_source_options(CLI::App &app, JtagSource *source) {
         ->type_name("FILE")
         ->check(CLI::Validator([](std::string &value) { return value.empty() ? "is empty" : ""; }, "",
                                "non-empty"));
-    app.add_option("--openocd", source->openocd,
-                   "use the OpenOCD server with this Tcl RPC port instead of the simulated board (repeatable)")
+    app.add_option(
+           "--openocd", source->openocd,
+           "use the OpenOCD server with this Tcl RPC port instead of the simulated board (repeatable)")
         ->type_name("HOST:PORT")
         ->allow_extra_args(false)
         ->excludes("--board");
@@ -31,16 +34,29 @@ void add_source_options(CLI::App &app, JtagSource *source) {
 
 void use_source(const JtagSource &source) {
     if (!source.board.empty()) {
-        if (!std::ifstream(source.board)) {
-            throw ToolError(exit_file, "cannot read board file " + quoted(source.board));
+        std::FILE *file = std::fopen(source.board.c_str(), "rb");
+        if (file == nullptr) {
+            throw ToolError(exit_file,
+                            "cannot read board file " + quoted(source.board) + ": " + std::strerror(errno));
         }
-        // Must come before the first call that reaches the JTAG library.
+        std::fclose(file);
+        // Must come before the first call that reaches the JTAG library. The
+        // command line wins over the environment, as --openocd does.
         setenv("SCX_SIM_BOARD", source.board.c_str(), 1);
+        unsetenv("SCX_OPENOCD");
     }
     if (!source.openocd.empty()) {
-        use_openocd_servers(source.openocd);
+        use_openocd_servers(source.openocd, "--openocd");
+    } else if (const char *servers = std::getenv("SCX_OPENOCD")) {
+        // Chosen here rather than by the JTAG library on first use, so that a
+        // malformed value ends the run as the same value given to --openocd
+        // does. Another JTAG library gives the variable no meaning.
+        if (*servers != '\0' && openocd_backend_linked()) {
+            use_openocd_servers({servers}, "SCX_OPENOCD");
+        }
     }
-    // Also a board named in the environment may have been refused.
+    // Also a board named in the environment may have been refused. Asking
+    // takes the telling over from the simulator: the reason is printed once.
     const char *failure = scx_backend_failure != nullptr ? scx_backend_failure() : nullptr;
     if (failure == nullptr) {
         return;

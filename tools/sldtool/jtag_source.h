@@ -24,7 +24,8 @@ void add_source_options(CLI::App &app, JtagSource *source);
 // JTAG client library. Throws a ToolError (exit_file) when the board file
 // cannot be read, or when the SCX library says its backend did not start
 // (a board refused, also one named by SCX_SIM_BOARD); a usage ToolError when
-// the SCX library refuses the OpenOCD servers.
+// the SCX library refuses the OpenOCD servers of --openocd or, without it,
+// of SCX_OPENOCD. --board sets SCX_OPENOCD aside.
 void use_source(const JtagSource &source);
 
 } // namespace sldtool

@@ -24,6 +24,7 @@ Json device_json(const DeviceEntry &device) {
     if (!device.failed_call.empty()) {
         json["hub"] = nullptr;
         json["hub_status"] = status_json(device.hub_status, device.failed_call);
+        json["examined"] = device.examined();
         return json;
     }
     Json hub;
@@ -41,6 +42,7 @@ Json device_json(const DeviceEntry &device) {
     }
     json["hub"] = hub;
     json["hub_status"] = nullptr;
+    json["examined"] = true;
     return json;
 }
 
@@ -56,6 +58,7 @@ Json cable_json(const CableEntry &entry) {
     for (const DeviceEntry &device : entry.devices) {
         json["devices"].push_back(device_json(device));
     }
+    json["examined"] = entry.examined();
     return json;
 }
 

@@ -28,16 +28,13 @@ std::string node_text(unsigned index, const SLD_NODE_INFO &info) {
 }
 
 std::string hub_failure(const DeviceEntry &device) {
-    if (device.failed_call != "sld_hub_open") {
-        return "hub not read: " + device.failed_call + ": " + status_words(device.hub_status);
+    if (!device.examined()) {
+        return "not examined, an error: " + device.failed_call + ": " + status_words(device.hub_status);
     }
     if (device.hub_status == SLD_HUB_NOT_FOUND) {
         return "no hub: " + status_words(device.hub_status);
     }
-    if (device.hub_status == SLD_UNSUPPORTED_HUB) {
-        return "hub refused: " + status_words(device.hub_status);
-    }
-    return "hub not opened: " + status_words(device.hub_status);
+    return "hub refused: " + status_words(device.hub_status);
 }
 
 void write_device(std::ostream &out, const DeviceEntry &device, bool last) {
@@ -66,7 +63,8 @@ void write_cable(std::ostream &out, const CableEntry &cable) {
         return;
     }
     if (cable.device_status != SLD_OK) {
-        out << branch(true) << "devices not read: " << status_words(cable.device_status) << "\n";
+        out << branch(true) << "not examined, an error: sld_get_device: " << status_words(cable.device_status)
+            << "\n";
         return;
     }
     for (size_t i = 0; i < cable.devices.size(); ++i) {

@@ -120,4 +120,12 @@ std::string hex(uint64_t value) {
     return "0x" + text;
 }
 
+std::string hex_bits(uint64_t value, unsigned width) {
+    uint8_t bytes[8];
+    for (unsigned i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return format_hex_bits(bytes, width < 64 ? width : 64);
+}
+
 } // namespace sldtool

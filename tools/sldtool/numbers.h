@@ -33,6 +33,9 @@ std::string format_hex_bits(const uint8_t *bits, unsigned long length);
 
 // A number as "0x" and lower-case hex digits.
 std::string hex(uint64_t value);
+// The low width bits of value as format_hex_bits writes them: (width + 3) / 4
+// digits, leading zeros kept.
+std::string hex_bits(uint64_t value, unsigned width);
 
 } // namespace sldtool
 

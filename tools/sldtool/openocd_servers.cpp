@@ -17,15 +17,19 @@ std::vector<UnreachableServer> unreachable_servers() __attribute__((weak));
 
 namespace sldtool {
 
-void use_openocd_servers(const std::vector<std::string> &servers) {
-    if (&scx::use_openocd == nullptr) {
+void use_openocd_servers(const std::vector<std::string> &servers, const std::string &origin) {
+    if (!openocd_backend_linked()) {
         throw ToolError(exit_usage,
-                        "--openocd: the JTAG library this tool is linked with has no OpenOCD backend");
+                        origin + ": the JTAG library this tool is linked with has no OpenOCD backend");
     }
     std::string error;
     if (!scx::use_openocd(servers, &error)) {
-        throw ToolError(exit_usage, "--openocd: " + error);
+        throw ToolError(exit_usage, origin + ": " + error);
     }
+}
+
+bool openocd_backend_linked() {
+    return &scx::use_openocd != nullptr;
 }
 
 bool report_unreachable_servers(std::ostream &out) {

@@ -10,8 +10,11 @@
 namespace sldtool {
 
 // Chooses the servers (each HOST:PORT) before the first library call;
-// throws a usage ToolError when the JTAG library refuses them.
-void use_openocd_servers(const std::vector<std::string> &servers);
+// throws a usage ToolError, its message starting with origin ("--openocd",
+// "SCX_OPENOCD"), when the JTAG library refuses them.
+void use_openocd_servers(const std::vector<std::string> &servers, const std::string &origin);
+// Whether the JTAG library the tool is linked with has the OpenOCD backend.
+bool openocd_backend_linked();
 // One line on out per OpenOCD server the last hardware query could not
 // reach, with the reason; only the first call of a run prints. Whether any
 // server was unreachable: the run then did not see all it was asked to.

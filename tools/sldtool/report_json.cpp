@@ -24,8 +24,11 @@ Json step_json(const StepResult &result) {
         const uint64_t mask =
             known && result.ir_width < 64 ? (uint64_t(1) << result.ir_width) - 1 : ~uint64_t(0);
         json["instruction_width"] = known ? Json(result.ir_width) : Json(nullptr);
-        json["loaded"] = known ? Json(hex(op.value & mask)) : Json(nullptr);
-        json["captured"] = hex(result.captured_ir);
+        // Bits of a scan: as many digits as the instruction register has,
+        // as in the scan log.
+        const unsigned width = static_cast<unsigned>(result.ir_width);
+        json["loaded"] = known ? Json(hex_bits(op.value & mask, width)) : Json(nullptr);
+        json["captured"] = known ? hex_bits(result.captured_ir, width) : hex(result.captured_ir);
         json["delay"] = op.delay;
         break;
     }

@@ -100,8 +100,22 @@ std::string resolve_device(const Cable &cable, const std::string &wanted) {
                                             std::to_string(named.size()) + " devices on the chain of " +
                                             name + ":" + joined(named) + "\nname one by its position, @N");
     }
+    // A bare number was most likely meant as a chain position.
+    uint64_t position = 0;
+    std::string hint;
+    if (parse_number(wanted, MAX_SCAN_LENGTH, &position, &hint)) {
+        hint = "";
+        const std::string at = "@" + std::to_string(position);
+        for (const std::string &device : devices) {
+            if (device.compare(0, at.size() + 2, at + ": ") == 0) {
+                hint = "\nfor the device at chain position " + std::to_string(position) + ", write " + at;
+            }
+        }
+    } else {
+        hint = "";
+    }
     throw ToolError(exit_not_found, "no device " + quoted(wanted) + " on the chain of " + name +
-                                        "; its devices are:" + joined(devices));
+                                        "; its devices are:" + joined(devices) + hint);
 }
 
 OpenNode::OpenNode(const NodeTarget &wanted) : wanted_node_(wanted.node) {

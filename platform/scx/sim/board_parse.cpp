@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <initializer_list>
 #include <set>
@@ -417,14 +419,14 @@ bool read_text_file(const std::string &path, std::string *text, std::string *why
     struct stat info;
     std::string reason;
     if (stat(path.c_str(), &info) != 0)
-        reason = "cannot read the file";
+        reason = std::string("cannot read the file: ") + std::strerror(errno);
     else if (!S_ISREG(info.st_mode))
         reason = S_ISDIR(info.st_mode) ? "is a directory, not a board file" : "is not a regular file";
     else if (uint64_t(info.st_size) > MAX_BOARD_FILE_BYTES)
         reason = "is larger than " + std::to_string(MAX_BOARD_FILE_BYTES >> 20) + " MiB";
     std::ifstream in(path, std::ios::binary);
     if (reason.empty() && !in)
-        reason = "cannot read the file";
+        reason = std::string("cannot read the file: ") + std::strerror(errno);
     std::ostringstream s;
     if (reason.empty() && !(s << in.rdbuf()) && info.st_size != 0)
         reason = "cannot read the file";

@@ -8,8 +8,10 @@ namespace scxsim {
 namespace detail {
 
 const char *SimBackend::startup_failure() {
-    // Set once, when the world is made, and never changed afterwards.
-    const World &w = world();
+    // Set once, when the world is made, and never changed afterwards. The
+    // caller now knows it: the first scx_ call will not print it as well.
+    World &w = world();
+    w.board_error_told = true;
     return w.board_error.empty() ? nullptr : w.board_error.c_str();
 }
 

@@ -226,10 +226,7 @@ World &world() {
         }
         if (error.empty() && !parse_board(text, source, &nw->home, &error))
             nw->home = BoardDesc();
-        if (!error.empty()) {
-            std::fprintf(stderr, "scxsim: %s; starting with no cables\n", error.c_str());
-            nw->board_error = error;
-        }
+        nw->board_error = error;
         nw->build(nw->home);
         return nw;
     }();
@@ -237,6 +234,8 @@ World &world() {
 }
 
 ApiCall::ApiCall(Fn fn) : w(world()) {
+    if (!w.board_error.empty() && !w.board_error_told.exchange(true))
+        std::fprintf(stderr, "scxsim: %s; starting with no cables\n", w.board_error.c_str());
     const unsigned long us = w.rec.delay(fn);
     if (us)
         std::this_thread::sleep_for(std::chrono::microseconds(us));

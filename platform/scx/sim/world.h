@@ -4,6 +4,7 @@
 #ifndef SCXSIM_WORLD_H
 #define SCXSIM_WORLD_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -134,6 +135,10 @@ class World {
     BoardDesc home; // what reset() goes back to
     // Why the board SCX_SIM_BOARD names was refused at start; empty if it was not.
     std::string board_error;
+    // Whether board_error was told: asked for through the backend (the
+    // program then says it in its own words) or printed on standard error
+    // at the first scx_ call of a program that did not ask.
+    std::atomic<bool> board_error_told{false};
     unsigned long lock_wait_limit = NO_WAIT_LIMIT;
     std::vector<uint8_t> scratch;
 
