@@ -73,6 +73,11 @@ class Device:
     def __str__(self) -> str:
         return self.string
 
+    def __repr__(self) -> str:
+        idcode = f"0x{self.idcode:08X}" if self.idcode is not None else "None"
+        return (f"Device(cable={self.cable.name!r}, string={self.string!r}, position={self.position!r}, "
+                f"name={self.name!r}, idcode={idcode})")
+
 
 CableLike = Union[Cable, str]
 
@@ -195,13 +200,14 @@ def refresh_devices(cable: CableLike) -> None:
 
 
 def device_string(cable: CableLike, device: object) -> bytes:
-    """The device string for a device given as Device, "@N" or its string."""
+    """The device string for a device given as Device (taken as it is), or
+    named by its device string, "@N" or its name (sld.naming: reads the
+    chain); bytes go to the library unchanged."""
     if isinstance(device, Device):
         return _convert.text(device.string, "device string")
-    if isinstance(device, str) and re.fullmatch(r"@\d+", device):
-        position = int(device[1:])
-        for candidate in devices(cable):
-            if candidate.position == position:
-                return _convert.text(candidate.string, "device string")
-        raise SldError(Status.SLD_DEVICE_NOT_FOUND, "sld_get_device", f"{cable} has no device {device}")
-    return _convert.text(device, "device")
+    if not isinstance(device, str) or _DEVICE_STRING.fullmatch(device):
+        # A device string goes to the library as it is: no chain read.
+        return _convert.text(device, "device")
+    from .naming import find_device
+
+    return _convert.text(find_device(cable, device).string, "device string")
