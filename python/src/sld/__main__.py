@@ -65,10 +65,15 @@ def _choose_backend(args: argparse.Namespace) -> None:
                 pass
         except OSError as error:
             raise Failure(EXIT_FILE, f'cannot read board file "{args.board}": {error.strerror}') from None
+        # The command line wins over the environment.
         os.environ[BOARD_VARIABLE] = args.board
+        os.environ.pop(OPENOCD_VARIABLE, None)
     # The variable is taken here rather than by the SCX library, so that a
-    # malformed value ends the run as a malformed --openocd does.
-    servers = args.openocd or ([os.environ[OPENOCD_VARIABLE]] if os.environ.get(OPENOCD_VARIABLE) else [])
+    # malformed value ends the run as a malformed --openocd does. Another
+    # JTAG library gives it no meaning.
+    servers = args.openocd
+    if not servers and os.environ.get(OPENOCD_VARIABLE) and _backend.openocd_linked():
+        servers = [os.environ[OPENOCD_VARIABLE]]
     if servers:
         try:
             _backend.use_openocd(servers)

@@ -43,6 +43,11 @@ def startup_failure() -> Optional[str]:
     return _convert.decode(text) if text else None
 
 
+def openocd_linked() -> bool:
+    """Whether the SCX library in use can serve from OpenOCD servers."""
+    return _function("scx_use_openocd", c_int, [c_char_p, c_char_p, c_size_t]) is not None
+
+
 def use_openocd(servers: Sequence[str]) -> None:
     """Serves the process from the OpenOCD servers named (each HOST:PORT or a
     comma-separated list of them). Must come before the first JTAG call;
