@@ -47,7 +47,8 @@ def free_port() -> int:
 @pytest.fixture
 def crowded_board(tmp_path):
     """Two devices named SIM-FPGA-A, and two nodes with node id 4 on one hub;
-    SIM-FPGA-OLD's hub made usable."""
+    SIM-FPGA-OLD's hub made usable; a second cable named SimCable-2, whose
+    device has a control character in its name."""
     board = sim.default_board()
     chain = board["cables"][0]["devices"]
     twin = copy.deepcopy(chain[0])
@@ -55,6 +56,10 @@ def crowded_board(tmp_path):
     twin["hub"]["nodes"].append(copy.deepcopy(twin["hub"]["nodes"][3]))
     chain.append(twin)
     chain[2]["hub"]["version"] = 1
+    second = copy.deepcopy(board["cables"][1])
+    second.update(persistent_id=3, full_name="SimCable-2 [sim:3]")
+    second["devices"][0].update(name="SIM\x01B", idcode="0x02B160DD")
+    board["cables"].append(second)
     path = tmp_path / "crowded.json"
     path.write_text(json.dumps(board))
     return path

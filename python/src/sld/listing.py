@@ -121,6 +121,8 @@ def _cable_lines(entry: CableEntry) -> List[str]:
     full = f'full name "{cable.full_name}"' if cable.full_name is not None else "no full name"
     pid = f"persistent id {cable.persistent_id}" if cable.persistent_id is not None else "persistent id unknown"
     lines = [_printable(f"cable {cable.name} ({full}, {pid})")]
+    if entry.failure is not None and entry.failure.call != "sld_get_device":
+        return lines + [_branch(True) + "not usable: the library finds another cable by each of its names"]
     if entry.failure is not None:
         what = "no devices" if entry.failure.status == Status.SLD_DEVICE_NOT_FOUND else "devices not read"
         return lines + [_branch(True) + f"{what}: {_words(entry.failure)}"]
