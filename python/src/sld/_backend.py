@@ -33,7 +33,8 @@ def backend_name() -> Optional[str]:
     """"sim" or "openocd" (chosen now if it was not yet); None when the SCX
     library cannot say."""
     function = _function("scx_backend_name", c_char_p, [])
-    return _convert.decode(function()) if function is not None else None
+    name = function() if function is not None else None
+    return _convert.decode(name) if name else None
 
 
 def startup_failure() -> Optional[str]:
