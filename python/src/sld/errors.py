@@ -61,7 +61,11 @@ def _read_sentences(text: str) -> Dict[str, str]:
             if constant == name}
 
 
-_SENTENCES = _read_sentences(_header().read_text(encoding="utf-8"))
+_HEADER_TEXT = _header().read_text(encoding="utf-8")
+_SENTENCES = _read_sentences(_HEADER_TEXT)
+# The words sld_status_text gives a value sld.h does not define.
+_OTHER = re.search(r'info \? info->text : "([^"\\]*)"', _HEADER_TEXT)
+_OTHER_SENTENCE = _OTHER.group(1) if _OTHER else "a status sld.h does not define"
 
 
 def status_name(status: int) -> str:
@@ -77,7 +81,7 @@ def status_sentence(status: int) -> str:
     try:
         return _SENTENCES[Status(status).name]
     except (ValueError, KeyError):
-        return "a status sld.h does not list"
+        return _OTHER_SENTENCE
 
 
 class SldError(Exception):
