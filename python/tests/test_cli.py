@@ -91,8 +91,8 @@ def test_a_hub_not_examined_for_an_error_fails_the_run(capfd):
     sim.fail_every("open_device", 81)
     assert main(["list"]) == 1
     out, err = capfd.readouterr()
-    assert "hub not opened: SLD_SERVER_ERROR" in out
-    assert "@1: SIM-FPGA-A (0x020A10DD) could not be examined" in err
+    assert "`-- not examined, an error: sld_hub_open: SLD_SERVER_ERROR" in out
+    assert "an error kept 4 of the cables and devices listed from being examined" in err
     sim.clear_faults()
     assert main(["--json"]) == 0  # "no hub" and "hub refused" are answers
 

@@ -98,18 +98,16 @@ def _list(args: argparse.Namespace) -> int:
     finally:
         out.flush()
         out.detach()
-    code = EXIT_SUCCESS
-    for cable in inventory.cables:
-        for device in cable.devices:
-            if not device.examined and device.failure is not None:
-                print(f"{PROG}: the hub of {cable.cable.name} {device.device.string} could not be examined: "
-                      f"{device.failure}", file=sys.stderr)
-                code = EXIT_LIBRARY
+    messages = []
+    unexamined = inventory.unexamined()
+    if unexamined:
+        messages.append(f"an error kept {unexamined} of the cables and devices listed from being examined; "
+                        "the listing says which and why")
     if inventory.warnings:
-        print(f"{PROG}: the listing is complete, but closing failed:\n" + "\n".join(inventory.warnings),
-              file=sys.stderr)
-        code = EXIT_LIBRARY
-    return code
+        messages.append("the listing is complete, but closing failed:\n" + "\n".join(inventory.warnings))
+    if messages:
+        raise Failure(EXIT_LIBRARY, "\n".join(messages))
+    return EXIT_SUCCESS
 
 
 def main(argv: Optional[List[str]] = None) -> int:

@@ -35,11 +35,22 @@ class CableEntry:
     devices: List[DeviceEntry] = field(default_factory=list)
     failure: Optional[SldError] = None  # why the chain could not be read
 
+    @property
+    def examined(self) -> bool:
+        """False when an error kept the chain from being read (an empty
+        chain is an answer)."""
+        f = self.failure
+        return f is None or (f.call == "sld_get_device" and f.status == Status.SLD_DEVICE_NOT_FOUND)
+
 
 @dataclass
 class Inventory:
     cables: List[CableEntry] = field(default_factory=list)
     warnings: List[str] = field(default_factory=list)  # closing calls that failed
+
+    def unexamined(self) -> int:
+        """How many cables and devices an error kept from being examined."""
+        return sum((not c.examined) + sum(not d.examined for d in c.devices) for c in self.cables)
 
 
 def _read_hub(entry: DeviceEntry, warnings: List[str]) -> None:
@@ -89,14 +100,14 @@ def _words(error: SldError) -> str:
     return f"{error.name}, {error.sentence}"
 
 
-def _hub_failure(error: SldError) -> str:
-    if error.call != "sld_hub_open":
-        return f"hub not read: {error.call}: {_words(error)}"
+def _hub_failure(entry: DeviceEntry) -> str:
+    error = entry.failure
+    assert error is not None
+    if not entry.examined:
+        return f"not examined, an error: {error.call}: {_words(error)}"
     if error.status == Status.SLD_HUB_NOT_FOUND:
         return f"no hub: {_words(error)}"
-    if error.status == Status.SLD_UNSUPPORTED_HUB:
-        return f"hub refused: {_words(error)}"
-    return f"hub not opened: {_words(error)}"
+    return f"hub refused: {_words(error)}"
 
 
 def _node_text(node: NodeInfo) -> str:
@@ -108,7 +119,7 @@ def _device_lines(entry: DeviceEntry, last: bool) -> List[str]:
     lines = [_branch(last) + _printable(entry.device.string)]
     prefix = _indent(last)
     if entry.failure is not None:
-        return lines + [prefix + _branch(True) + _hub_failure(entry.failure)]
+        return lines + [prefix + _branch(True) + _hub_failure(entry)]
     count = len(entry.nodes)
     lines.append(prefix + _branch(True) + f"hub with {count} node{'' if count == 1 else 's'}")
     for i, node in enumerate(entry.nodes):
@@ -124,7 +135,7 @@ def _cable_lines(entry: CableEntry) -> List[str]:
     if entry.failure is not None and entry.failure.call != "sld_get_device":
         return lines + [_branch(True) + "not usable: the library finds another cable by each of its names"]
     if entry.failure is not None:
-        what = "no devices" if entry.failure.status == Status.SLD_DEVICE_NOT_FOUND else "devices not read"
+        what = "no devices" if entry.examined else "not examined, an error: sld_get_device"
         return lines + [_branch(True) + f"{what}: {_words(entry.failure)}"]
     for i, device in enumerate(entry.devices):
         lines += _device_lines(device, i + 1 == len(entry.devices))
@@ -165,10 +176,11 @@ def _device_json(entry: DeviceEntry) -> Dict[str, Any]:
     }
     if entry.failure is not None:
         doc.update(hub=None, hub_status=_status(entry.failure))
-        return doc
-    nodes = [{"index": n.index, "manufacturer_id": n.manufacturer_id, "node_id": n.node_id,
-              "version": n.version, "instance_id": n.instance_id} for n in entry.nodes]
-    doc.update(hub={"node_count": len(nodes), "nodes": nodes}, hub_status=None)
+    else:
+        nodes = [{"index": n.index, "manufacturer_id": n.manufacturer_id, "node_id": n.node_id,
+                  "version": n.version, "instance_id": n.instance_id} for n in entry.nodes]
+        doc.update(hub={"node_count": len(nodes), "nodes": nodes}, hub_status=None)
+    doc["examined"] = entry.examined
     return doc
 
 
@@ -180,6 +192,7 @@ def _cable_json(entry: CableEntry) -> Dict[str, Any]:
         "persistent_id": cable.persistent_id,
         "device_status": _status(entry.failure) if entry.failure is not None else None,
         "devices": [_device_json(device) for device in entry.devices],
+        "examined": entry.examined,
     }
 
 
