@@ -51,14 +51,20 @@ def _header() -> Path:
                       + ", ".join(str(c) for c in candidates))
 
 
-# An entry of the header's table: {SLD_X, "SLD_X", "words"}, over one or two lines.
-_ENTRY = re.compile(r'\{\s*(SLD_\w+)\s*,\s*"(SLD_\w+)"\s*,\s*"((?:[^"\\]|\\.)*)"\s*\}')
+# An entry of the header's table: {SLD_X, "SLD_X", "words"}, the words
+# possibly split into adjacent string literals over several lines.
+_LITERAL = r'"((?:[^"\\]|\\.)*)"'
+_ENTRY = re.compile(r'\{\s*(SLD_\w+)\s*,\s*"(SLD_\w+)"\s*,((?:\s*' + _LITERAL + r')+)\s*\}')
 
 
 def _read_sentences(text: str) -> Dict[str, str]:
     """The sentence of each status name in the text of sld_status.h."""
-    return {name: sentence.replace('\\"', '"') for constant, name, sentence in _ENTRY.findall(text)
-            if constant == name}
+    sentences = {}
+    for match in _ENTRY.finditer(text):
+        constant, name, literals = match.group(1), match.group(2), match.group(3)
+        if constant == name:
+            sentences[name] = "".join(re.findall(_LITERAL, literals)).replace('\\"', '"')
+    return sentences
 
 
 _HEADER_TEXT = _header().read_text(encoding="utf-8")
