@@ -40,8 +40,9 @@ def _add_options(parser: argparse.ArgumentParser, suffix: str) -> None:
 
 def _parse(argv: Optional[List[str]]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(prog=PROG, description="Debug hubs on JTAG chains.",
-                                     epilog="Exit codes: 0 success, 1 a library call failed or a server was "
-                                     "not reached, 2 usage, 4 the board file could not be used.")
+                                     epilog="Exit codes: 0 success, 1 a library call failed, an error kept a "
+                                     "device or chain from being examined, or a server was not reached, 2 usage "
+                                     "(also malformed OpenOCD servers), 4 the board file could not be used.")
     _add_options(parser, "")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     _add_options(commands.add_parser("list", help="print every cable, device, hub and node (the default)"),
