@@ -34,8 +34,21 @@ def _metadata() -> str:
     )
 
 
+# The package reads the status names and sentences from this header: taken
+# from the project's include folder, or from the sdist's package folder.
+STATUS_HEADER = "sld_status.h"
+
+
+def _status_header() -> Path:
+    for candidate in (HERE.parent / "include" / STATUS_HEADER, PACKAGE / STATUS_HEADER):
+        if candidate.is_file():
+            return candidate
+    raise FileNotFoundError(f"{STATUS_HEADER} is neither in {HERE.parent / 'include'} nor in {PACKAGE}")
+
+
 def _package_files() -> List[Path]:
-    return sorted(f for f in PACKAGE.iterdir() if f.suffix == ".py" or f.name == "py.typed")
+    files = [f for f in PACKAGE.iterdir() if f.suffix == ".py" or f.name == "py.typed"]
+    return sorted(files + [_status_header()])
 
 
 def _record_line(name: str, data: bytes) -> str:

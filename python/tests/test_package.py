@@ -131,3 +131,44 @@ def test_hot_plug_and_the_other_controls_reach_the_world(tmp_path):
     sim.reset_call_count()
     sld.refresh_hardware()
     assert sim.trace() == [] and sim.call_count() == sim.call_count("get_hardware") > 0
+
+
+def test_an_installed_package_works_from_its_prefix_alone(tmp_path):
+    build = Path(os.environ.get("SLD_LIBRARY_DIR", PYTHON_DIR.parent / "build" / "x64").split(os.pathsep)[0])
+    prefix = tmp_path / "prefix"
+    try:
+        installed = subprocess.run(["cmake", "--install", str(build), "--prefix", str(prefix)],
+                                   capture_output=True, timeout=120)
+    except FileNotFoundError:
+        pytest.fail("cmake is needed to install the build tree")
+    assert installed.returncode == 0, installed.stderr
+    packages = [init.parent.parent for init in prefix.rglob("sld/__init__.py")]
+    assert len(packages) == 1
+    environment = {k: v for k, v in os.environ.items() if k not in ("SLD_LIBRARY_DIR", "PYTHONPATH")}
+    code = ("import sld; print(sld._loader.libraries().root); print(sld.status_sentence(12)); "
+            "print([c.name for c in sld.cables()])")
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=60, cwd=tmp_path,
+                            env=dict(environment, PYTHONPATH=str(packages[0])))
+    assert result.returncode == 0, result.stderr
+    root, sentence, cables = result.stdout.decode().splitlines()
+    assert Path(root).is_relative_to(prefix) and "open the hub again" in sentence
+    assert cables == "['SimCable-1', 'SimCable-2']"
+
+
+def test_sim_refuses_to_answer_for_a_world_nobody_scans():
+    code = "from sld import sim\ntry:\n    sim.memory_peek(1, 0, 0, 0)\nexcept sim.SimError as e:\n    print(e)"
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=60,
+                            env=dict(os.environ, PYTHONPATH=str(PYTHON_DIR / "src"), SCX_OPENOCD="127.0.0.1:1"))
+    assert b"backend of this process is openocd" in result.stdout, result.stderr
+    assert "Any" not in dir(sim) and "memory_peek" in dir(sim)
+    assert "idcode=0x020A10DD" in repr(sld.cables()[0].devices()[0])
+
+
+def test_every_status_of_the_headers_and_only_those():
+    include = PYTHON_DIR.parent / "include"
+    enum = re.search(r"enum SLD_STATUS \{(.*?)\};", (include / "sld.h").read_text(), re.DOTALL).group(1)
+    numbers = {name: int(value) for name, value in re.findall(r"(SLD_\w+) = (\d+)", enum)}
+    assert {status.name: status.value for status in sld.Status} == numbers
+    table = re.findall(r'"(SLD_\w+)",', (include / "sld_status.h").read_text())
+    assert sorted(table) == sorted(numbers)
+    assert all(sld.status_sentence(n) != sld.status_sentence(999) for n in numbers.values())

@@ -33,6 +33,7 @@ from .hardware import (
     version,
 )
 from .hub import DEFAULT_LOCK_TIMEOUT, Hub, NodeInfo, open_hub
+from .naming import find_device
 from .locking import Broadcast, HubLock
 from .node import Dr, Ir, Node
 from .raw import ScxDevice, open_scx_device
@@ -46,8 +47,11 @@ __all__ = [
     "LIBRARY_DIR_VARIABLE", "LibraryNotFound", "SldError", "Status", "status_name", "status_sentence",
     "Cable", "Device", "cables", "devices", "full_name", "hardware_name", "persistent_id",
     "refresh_devices", "refresh_hardware", "version",
-    "DEFAULT_LOCK_TIMEOUT", "Hub", "NodeInfo", "open_hub", "Broadcast", "HubLock", "Dr", "Ir", "Node",
+    "DEFAULT_LOCK_TIMEOUT", "Hub", "NodeInfo", "open_hub", "find_device", "Broadcast", "HubLock", "Dr", "Ir", "Node",
     "ScxDevice", "open_scx_device", "LogKind", "LogRecord",
     "clear_scan_log", "disable_scan_log", "enable_scan_log", "scan_log",
 ]
 __version__ = "1.0.0"
+
+# The exceptions a caller catches show as sld.X in tracebacks, where they are found.
+LibraryNotFound.__module__ = SldError.__module__ = __name__

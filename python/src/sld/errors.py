@@ -1,9 +1,15 @@
-"""The statuses of sld.h and the exception that carries a failing one."""
+"""The statuses of sld.h and the exception that carries a failing one. The
+sentence of each status is read from sld_status.h, as the C programs print it."""
 
 from __future__ import annotations
 
 import enum
-from typing import Optional
+import re
+from pathlib import Path
+from typing import Dict, Optional
+
+#: The header that holds the status names and sentences, the one source of them.
+HEADER = "sld_status.h"
 
 
 class Status(enum.IntEnum):
@@ -31,30 +37,41 @@ class Status(enum.IntEnum):
     SLD_NULL_ARGUMENT = 100
 
 
-_SENTENCES = {
-    Status.SLD_OK: "success",
-    Status.SLD_HARDWARE_NOT_FOUND: "no JTAG hardware of that name or persistent id",
-    Status.SLD_DEVICE_NOT_FOUND: "no such device on the chain, the chain has gone, or the hub id is not usable",
-    Status.SLD_INVALID_HUB_ID: "the hub id is out of range or not open",
-    Status.SLD_UNSUPPORTED_HUB: (
-        "the device's hub has a version this library does not support, or cannot capture that node's instruction"
-    ),
-    Status.SLD_INVALID_NODE_ID: "the node id is not open, or its node has gone",
-    Status.SLD_INVALID_NODE_INDEX: "the node index is not below the hub's node count",
-    Status.SLD_JTAG_ERROR: "the JTAG client library failed in an unexpected way",
-    Status.SLD_HUB_NOT_FOUND: "the device does not answer as a valid hub",
-    Status.SLD_NO_FREE_SLOT: "all hub ids or node ids are in use, or memory ran out",
-    Status.SLD_HUB_HAS_OPEN_NODES: "the hub id still has node ids open",
-    Status.SLD_SERVER_ERROR: "the JTAG server failed",
-    Status.SLD_STALE_ID: "the hardware or its chain changed and the id's hub is gone; open the hub again",
-    Status.SLD_BROADCAST_ACTIVE: "the hub is broadcasting (begun twice, or a capture asked while it queues)",
-    Status.SLD_BROADCAST_INACTIVE: "a broadcast was ended without being begun",
-    Status.SLD_NODE_ALREADY_QUEUED: "a second instruction for the same node in one broadcast",
-    Status.SLD_ALREADY_LOCKED: "the hub is already locked by this thread, or another client holds the device",
-    Status.SLD_NOT_LOCKED: "the hub is not locked by this thread",
-    Status.SLD_SERVER_ERROR_70: "the JTAG server reported an internal error (46)",
-    Status.SLD_NULL_ARGUMENT: "a required pointer argument was null",
-}
+def _header() -> Path:
+    """sld_status.h: beside the package when installed (CMake, the wheel),
+    else in the include folder of the source tree the package runs from."""
+    here = Path(__file__).resolve().parent
+    candidates = [here / HEADER]
+    if len(here.parents) >= 3:
+        candidates.append(here.parents[2] / "include" / HEADER)
+    for candidate in candidates:
+        if candidate.is_file():
+            return candidate
+    raise ImportError(f"{HEADER} (the status names and sentences) is in none of: "
+                      + ", ".join(str(c) for c in candidates))
+
+
+# An entry of the header's table: {SLD_X, "SLD_X", "words"}, the words
+# possibly split into adjacent string literals over several lines.
+_LITERAL = r'"((?:[^"\\]|\\.)*)"'
+_ENTRY = re.compile(r'\{\s*(SLD_\w+)\s*,\s*"(SLD_\w+)"\s*,((?:\s*' + _LITERAL + r')+)\s*\}')
+
+
+def _read_sentences(text: str) -> Dict[str, str]:
+    """The sentence of each status name in the text of sld_status.h."""
+    sentences = {}
+    for match in _ENTRY.finditer(text):
+        constant, name, literals = match.group(1), match.group(2), match.group(3)
+        if constant == name:
+            sentences[name] = "".join(re.findall(_LITERAL, literals)).replace('\\"', '"')
+    return sentences
+
+
+_HEADER_TEXT = _header().read_text(encoding="utf-8")
+_SENTENCES = _read_sentences(_HEADER_TEXT)
+# The words sld_status_text gives a value sld.h does not define.
+_OTHER = re.search(r'info \? info->text : "([^"\\]*)"', _HEADER_TEXT)
+_OTHER_SENTENCE = _OTHER.group(1) if _OTHER else "a status sld.h does not define"
 
 
 def status_name(status: int) -> str:
@@ -68,9 +85,9 @@ def status_name(status: int) -> str:
 def status_sentence(status: int) -> str:
     """What a status means, in plain words."""
     try:
-        return _SENTENCES[Status(status)]
-    except ValueError:
-        return "a status sld.h does not list"
+        return _SENTENCES[Status(status).name]
+    except (ValueError, KeyError):
+        return _OTHER_SENTENCE
 
 
 class SldError(Exception):

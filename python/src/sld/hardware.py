@@ -5,7 +5,7 @@ from __future__ import annotations
 import ctypes
 import re
 from ctypes import POINTER, byref, c_char_p, c_int, c_ulong
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, List, Optional, Tuple, Union
 
 from . import _convert
@@ -43,6 +43,11 @@ class Cable:
     name: str
     full_name: Optional[str]
     persistent_id: Optional[int]
+    #: The name that makes the library act on this cable: the short name when
+    #: it finds this cable by it, else the full name; "" when it finds
+    #: another cable by both (two cables may share a short name). None: not
+    #: asked, the short name is used.
+    library_name: Optional[str] = field(default=None, compare=False, repr=False)
 
     def devices(self) -> List["Device"]:
         """Reads the chain (under the JTAG chain lock) and lists its devices.
@@ -73,15 +78,23 @@ class Device:
     def __str__(self) -> str:
         return self.string
 
+    def __repr__(self) -> str:
+        idcode = f"0x{self.idcode:08X}" if self.idcode is not None else "None"
+        return (f"Device(cable={self.cable.name!r}, string={self.string!r}, position={self.position!r}, "
+                f"name={self.name!r}, idcode={idcode})")
+
 
 CableLike = Union[Cable, str]
 
 
 def cable_name(cable: object) -> bytes:
     """The name to give the library for a cable given by object or name."""
-    if isinstance(cable, Cable):
-        return _convert.text(cable.name, "cable name")
-    return _convert.text(cable, "cable")
+    if not isinstance(cable, Cable):
+        return _convert.text(cable, "cable")
+    if cable.library_name == "":
+        raise SldError(Status.SLD_HARDWARE_NOT_FOUND, "sld_get_hardware_persistent_id",
+                       f"the library finds another cable by each name of {cable.name}")
+    return _convert.text(cable.library_name or cable.name, "cable name")
 
 
 def _copy_names(count: c_ulong, table: Any) -> List[str]:
@@ -115,26 +128,7 @@ def hardware_name(persistent_id: int) -> str:
     return _convert.decode(name.value or b"")
 
 
-def full_name(persistent_id: int) -> Optional[str]:
-    """The hardware's full name, asked of the JTAG client library itself
-    (sld.h has no call for it); None when it gives none."""
-    pid = _convert.unsigned(persistent_id, "persistent id")
-    a = api()
-    count = c_ulong()
-    if a.scx_get_hardware(byref(count), None, _QUERY_TIMEOUT) != _SCX_TOO_MANY_DEVICES:
-        return None
-    if not 0 < count.value <= _MAX_RECORDS:
-        return None
-    records = (SCX_HARDWARE * count.value)()
-    fetched = c_ulong(count.value)
-    if a.scx_get_hardware(byref(fetched), records, 0) not in (_SCX_OK, _SCX_PARTIAL_LIST):
-        return None
-    chain = None
-    for record in records[: min(fetched.value, count.value)]:
-        if record.persistent_id == pid and not record.flags & _SKIPPED_RECORD_FLAGS:
-            chain = record.chain
-    if not chain:
-        return None
+def _chain_full_name(a: Any, chain: int) -> Optional[str]:
     length = c_ulong()
     # A hardware without a name answers otherwise than with the size.
     if a.scx_print_hardware_name(chain, None, 0, True, byref(length)) != _SCX_TOO_MANY_DEVICES:
@@ -147,23 +141,76 @@ def full_name(persistent_id: int) -> Optional[str]:
     return _convert.decode(buffer.value)
 
 
+def _client_hardware() -> List[Tuple[int, Optional[str]]]:
+    """(persistent id, full name) of each hardware the JTAG client library
+    lists, without the records the library skips; [] when it does not answer."""
+    a = api()
+    count = c_ulong()
+    if a.scx_get_hardware(byref(count), None, _QUERY_TIMEOUT) != _SCX_TOO_MANY_DEVICES:
+        return []
+    if not 0 < count.value <= _MAX_RECORDS:
+        return []
+    records = (SCX_HARDWARE * count.value)()
+    fetched = c_ulong(count.value)
+    if a.scx_get_hardware(byref(fetched), records, 0) not in (_SCX_OK, _SCX_PARTIAL_LIST):
+        return []
+    return [(r.persistent_id, _chain_full_name(a, r.chain) if r.chain else None)
+            for r in records[: min(fetched.value, count.value)] if not r.flags & _SKIPPED_RECORD_FLAGS]
+
+
+def full_name(persistent_id: int) -> Optional[str]:
+    """The hardware's full name, asked of the JTAG client library itself
+    (sld.h has no call for it); None when it gives none."""
+    pid = _convert.unsigned(persistent_id, "persistent id")
+    name = None
+    for record_pid, record_name in _client_hardware():
+        if record_pid == pid:  # the last record of that id counts, as for the library
+            name = record_name
+    return name
+
+
+def _library_name(cable: Cable) -> str:
+    for name in (cable.name, cable.full_name):
+        if name is None:
+            continue
+        try:
+            if persistent_id(name) == cable.persistent_id:
+                return name
+        except SldError:
+            pass
+    return ""
+
+
 def cables() -> List[Cable]:
     """Every JTAG hardware: enumerates the hardware anew, then asks each one's
-    persistent id and full name. An empty list when there is none."""
+    persistent id and full name. An empty list when there is none.
+
+    The JTAG client library tells the cables apart by persistent id and the
+    library says under which short name it lists each; where that does not
+    add up, each listed name with the persistent id the library finds by it."""
     count = c_ulong()
     table = POINTER(c_char_p)()
     status = api().sld_get_hardware(byref(count), byref(table))
     if status == Status.SLD_HARDWARE_NOT_FOUND:
         return []
     check(status, "sld_get_hardware")
-    result = []
-    for name in _copy_names(count, table):
+    names = _copy_names(count, table)
+    found = []
+    for pid, full in _client_hardware():
         try:
-            pid: Optional[int] = persistent_id(name)
+            found.append(Cable(hardware_name(pid), full, pid))
         except SldError:
-            pid = None
-        result.append(Cable(name, full_name(pid) if pid is not None else None, pid))
-    return result
+            continue
+    if len(found) != len(names):
+        found = []
+        for name in names:
+            try:
+                pid: Optional[int] = persistent_id(name)
+            except SldError:
+                pid = None
+            found.append(Cable(name, full_name(pid) if pid is not None else None, pid))
+    return [Cable(c.name, c.full_name, c.persistent_id, _library_name(c)) if c.persistent_id is not None else c
+            for c in found]
 
 
 def _parse_device(cable: Cable, string: str) -> Device:
@@ -195,13 +242,14 @@ def refresh_devices(cable: CableLike) -> None:
 
 
 def device_string(cable: CableLike, device: object) -> bytes:
-    """The device string for a device given as Device, "@N" or its string."""
+    """The device string for a device given as Device (taken as it is), or
+    named by its device string, "@N" or its name (sld.naming: reads the
+    chain); bytes go to the library unchanged."""
     if isinstance(device, Device):
         return _convert.text(device.string, "device string")
-    if isinstance(device, str) and re.fullmatch(r"@\d+", device):
-        position = int(device[1:])
-        for candidate in devices(cable):
-            if candidate.position == position:
-                return _convert.text(candidate.string, "device string")
-        raise SldError(Status.SLD_DEVICE_NOT_FOUND, "sld_get_device", f"{cable} has no device {device}")
-    return _convert.text(device, "device")
+    if not isinstance(device, str) or _DEVICE_STRING.fullmatch(device):
+        # A device string goes to the library as it is: no chain read.
+        return _convert.text(device, "device")
+    from .naming import find_device
+
+    return _convert.text(find_device(cable, device).string, "device string")

@@ -15,6 +15,7 @@ from ._capi import NODE_INFO, api
 from .errors import check
 from .hardware import CableLike, cable_name, device_string
 from .locking import Broadcast, HubLock
+from .naming import node_index
 from .node import Node
 from ._owner import IdOwner
 
@@ -134,10 +135,14 @@ class Hub(IdOwner):
         """The records of every node, in node-index order (no JTAG traffic)."""
         return [self.node_info(i) for i in range(self.node_count)]
 
-    def open_node(self, node: Union[int, NodeInfo]) -> Node:
-        """Opens a node, given by index or record, as a new node id (no JTAG
-        traffic). The Node keeps this Hub alive."""
-        index = node.index if isinstance(node, NodeInfo) else _convert.unsigned(node, "node index", 255)
+    def open_node(self, node: Union[int, str, NodeInfo]) -> Node:
+        """Opens a node as a new node id (no JTAG traffic): given by record,
+        index, or a name as sldtool takes it ("2", "0x2", "id:4": the one
+        node with node id 4; see sld.naming). The Node keeps this Hub alive."""
+        if isinstance(node, NodeInfo):
+            index = node.index
+        else:
+            index = _convert.unsigned(node_index(self, node), "node index", 255)
         hub_id = self._open_id()
         info = self.node_info(index)
         node_id = c_int(-1)
@@ -168,9 +173,10 @@ class Hub(IdOwner):
 def open_hub(cable: CableLike, device: object) -> Hub:
     """Opens the hub of a device and returns it as a Hub (a context manager).
 
-    cable is a Cable or a short or full cable name; device a Device, "@N"
-    (chain position from 1; reads the chain to find its device string) or a
-    device string "@1: SIM-FPGA-A (0x020A10DD)".
+    cable is a Cable or a short or full cable name; device a Device, a
+    device string "@1: SIM-FPGA-A (0x020A10DD)", "@N" (chain position from
+    1) or the device's name when one device of the chain has it (these two
+    read the chain; see sld.naming).
     """
     raw_cable = cable_name(cable)
     raw_device = device_string(cable, device)

@@ -16,7 +16,7 @@ import threading
 from ctypes import POINTER, byref, c_char_p, c_int, c_size_t, c_ubyte, c_uint, c_uint64, c_ulong, c_void_p
 from typing import Any, Callable, Dict, List, Optional, Union
 
-from . import _convert, _loader
+from . import _backend, _convert, _loader
 from ._capi import ULONG_MAX
 
 #: The scx_ functions a fault, delay or count can name ("any": every one).
@@ -74,6 +74,22 @@ _PROTOTYPES: Dict[str, tuple] = {
 }
 
 
+__all__ = [
+    "FUNCTIONS", "SimError", "load_board", "load_board_file", "default_board", "reset", "add_cable",
+    "remove_cable", "renew_chain_handle", "set_cable_name", "set_cable_full_name", "set_cable_flags",
+    "insert_device", "replace_device", "remove_device", "set_idcode", "fail_call", "fail_every",
+    "clear_faults", "set_call_delay", "call_count", "reset_call_count", "set_lock_wait_limit",
+    "foreign_lock_chain", "foreign_unlock_chain", "foreign_lock_device", "foreign_unlock_device",
+    "set_tracing", "clear_trace", "trace", "memory_peek", "memory_poke", "stream_send", "stream_receive",
+    "probe_set", "source_get", "node_instruction", "open_handle_count", "device_locked",
+]
+
+
+def __dir__() -> List[str]:
+    """The controls, without the helpers this module imports."""
+    return sorted(__all__)
+
+
 class SimError(Exception):
     """The simulated world refused a control call."""
 
@@ -87,6 +103,12 @@ def _c(name: str) -> Callable:
     with _lock:
         if _functions is None:
             libs = _loader.libraries()
+            # Under another backend the simulated world is there but serves
+            # nothing: its answers would be about a board nobody scans.
+            backend = _backend.backend_name()
+            if backend not in (None, "sim"):
+                raise SimError(f"the JTAG backend of this process is {backend}, not the simulated world: "
+                               "sld.sim controls nothing here")
             try:
                 table = {n: getattr(libs.scx, n) for n in _PROTOTYPES}
             except AttributeError as missing:
