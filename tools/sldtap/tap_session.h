@@ -71,6 +71,7 @@ class TapSession : public bitbang::Session {
     std::vector<uint8_t> dr_in_;
     unsigned long dr_bits_ = 0;
     std::vector<int32_t> held_;
+    bool scan_open_ = false; // a node scan begun and not yet run
     unsigned long idle_clocks_ = 0;
     std::vector<scxsim::PinStep> steps_;
     std::vector<uint8_t> captured_;
