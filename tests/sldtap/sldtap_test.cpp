@@ -170,6 +170,10 @@ void expect_same_captures(bool over_openocd) {
     for (size_t i = 0; i < SCRIPT.size(); ++i)
         EXPECT_EQ(expected[i], chain.tcl.run(drscan(SCRIPT[i]))) << "scan " << i << ": " << drscan(SCRIPT[i]);
     EXPECT_EQ("", chain.tap.process.error_text().substr(chain.tap.process.error_text().find('\n') + 1));
+    // OpenOCD's start-up: the 672-bit IDCODE read and the m + 2-bit IR check.
+    const std::string log = chain.debugger.process.error_text();
+    EXPECT_NE(std::string::npos, log.find("tap/device found: 0x00000001")) << log;
+    EXPECT_EQ(std::string::npos, log.find("IR capture error")) << log;
 }
 
 TEST(SldtapScans, OpenOcdCapturesWhatDirectCallsCaptureOnTheSimulatedWorld) {
@@ -215,6 +219,14 @@ TEST(SldtapScans, EachDebuggerScanIsOneNodeScanAndAtMostOneRoundTrip) {
     EXPECT_EQ(pairs, after["node_dr_scans"] - before["node_dr_scans"]);
     EXPECT_LE(after["round_trips"] - before["round_trips"], 3 * pairs + pair_seconds + 1);
     std::printf("irscan+drscan pairs: %u, %llu round trips\n", pairs, after["round_trips"] - before["round_trips"]);
+
+    // Run-Test/Idle clocks reach the node as one call per stay.
+    before = after;
+    ASSERT_EQ("", chain.tcl.run("runtest 25"));
+    ASSERT_EQ(4u, chain.tcl.run("drscan node.tap 13 0x0").size());
+    after = parse_stats(chain.tap.stats());
+    EXPECT_EQ(1u, after["rti_calls"] - before["rti_calls"]);
+    EXPECT_EQ(25u, after["rti_clocks"] - before["rti_clocks"]);
 }
 
 // Faults, behind OpenOCD so that a second process (openocd_peer) sees the

@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "node_link.h"
+#include "numbers.h"
 #include "scxsim_pins.h"
 #include "session.h"
 #include "tap.h"
 
 namespace sldtap {
 
-// Longest data scan held for the node, in bits.
-const unsigned long MAX_DR_BITS = 65536;
+// Longest data scan held for the node, in bits: the tools' longest scan.
+const unsigned long MAX_DR_BITS = sldtool::MAX_SCAN_LENGTH;
 // Silence, in milliseconds, after which a client that left reads of an
 // unfinished data scan outstanding is taken to wait for them.
 const int STALL_MS = 1000;
