@@ -320,6 +320,13 @@ TEST_F(SldtapFaults, AFailingLibraryCallEndsTheConnection) {
     EXPECT_FALSE(chain.tap.process.exited());
 }
 
+TEST_F(SldtapFaults, SigtermEndsWithExitZeroAndTheLockReleased) {
+    EXPECT_EQ(4u, chain.tcl.run(drscan(SCRIPT[2])).size());
+    EXPECT_FALSE(hub_lock_free("300")) << "held while the debugger is connected";
+    EXPECT_EQ(0, chain.tap.process.stop(Ms(5000)));
+    EXPECT_TRUE(hub_lock_free()) << "released, not left to lapse (3 s)";
+}
+
 // --share: the lock is taken per scan, so another process gets it between
 // the debugger's scans, and each scan still reaches the node's register.
 TEST(SldtapShare, TheLockIsFreeBetweenScans) {
