@@ -14,8 +14,8 @@ using scxsim::PinStep;
 
 namespace {
 
-// A client that sends reads and no clocks in Shift-DR gets this many held
-// reads per data bit before it is cut off.
+// Reads held within one data scan before the client is cut off: four for
+// each bit of the longest scan (a client that reads without clocking).
 const size_t MAX_HELD_READS = 4 * MAX_DR_BITS;
 
 bool bit_of(const std::vector<uint8_t> &bytes, size_t index) {
