@@ -26,7 +26,7 @@ namespace {
 FakeServer *server = nullptr;
 int refusing_port = 0;
 
-// Words of a call message: sldocd1_call seq process op args...
+// Words of a call message: sldocd2_call seq process op args...
 std::vector<std::string> words(const std::string &message) {
     std::istringstream in(message);
     std::vector<std::string> out;
@@ -44,8 +44,8 @@ FakeServer::Responder healthy(std::vector<std::string> names, unsigned idcode_ba
             return FakeServer::Answer{reply_to(m, "K " + scan_chain_text(names, idcode_base))};
         if (op == "dr") {
             const std::vector<std::string> w = words(m);
-            const unsigned long bits = std::stoul(w[6], nullptr, 16);
-            std::string digits = w[7].substr(2);
+            const unsigned long bits = std::stoul(w[7], nullptr, 16);
+            std::string digits = w[8].substr(2);
             const size_t want = 2 * ((bits + 7) / 8);
             digits = std::string(want > digits.size() ? want - digits.size() : 0, '0') + digits;
             return FakeServer::Answer{reply_to(m, "K " + digits)};
@@ -152,7 +152,15 @@ TEST_F(FakeOpenOcd, EveryCallIsAtMostOneMessageAndBitsKeepTheirOrder) {
         {"run_test_idle", [&] { return scx_run_test_idle(h, 10); }, 1},
         {"flush (locked)", [&] { return scx_flush(h); }, 0},
         {"delay (locked)", [&] { return scx_delay(h, 10); }, 0},
-        {"unlock", [&] { return scx_unlock(h); }, 1},
+        {"unlock (nobody waits: the grant is kept)", [&] { return scx_unlock(h); }, 0},
+        {"lock (the kept grant)", [&] { return scx_lock(h, 6000, SCX_PACK_STYLE_AUTO); }, 0},
+        {"unlock", [&] { return scx_unlock(h); }, 0},
+        {"the kept grant given up after a while",
+         [&] {
+             std::this_thread::sleep_for(std::chrono::milliseconds(300));
+             return SCX_NO_ERROR;
+         },
+         1},
         {"flush", [&] { return scx_flush(h); }, 1},
     };
     for (const Step &step : steps) {
@@ -201,7 +209,7 @@ TEST_F(FakeOpenOcd, UntrustedRepliesGiveErrorsAndOverrunNothing) {
         {"locked by another", "L", "", 34, true},
         {"another version", "V 2", "", 81, false},
         {"oversized", "K " + std::string(70000, '0'), "", 81, false},
-        {"not from our procedures", "", "invalid command name \"sldocd1_call\"\x1a", 81, false},
+        {"not from our procedures", "", "invalid command name \"sldocd2_call\"\x1a", 81, false},
         {"bytes after the reply", "", "", 81, false},
     };
     for (const Case &c : cases) {
@@ -233,8 +241,8 @@ TEST_F(FakeOpenOcd, ALostServerIsReconnectedByTheNextHardwareQuery) {
     SCX_OPEN *h = open(old_chain, 0);
     ASSERT_EQ(0u, scx_lock(h, 0, SCX_PACK_STYLE_AUTO));
     server->respond([](const std::string &) { return FakeServer::Answer{"", true}; });
-    EXPECT_EQ(81u, scx_access_ir(h, 1, nullptr, 0)) << "lost during the call";
-    EXPECT_EQ(88u, scx_access_ir(h, 1, nullptr, 0)) << "not connected since";
+    EXPECT_EQ(81u, scx_run_test_idle(h, 1)) << "lost during the call";
+    EXPECT_EQ(88u, scx_run_test_idle(h, 1)) << "not connected since";
     EXPECT_EQ(88u, scx_scan_device_chain(old_chain));
     unsigned long count = 0;
     EXPECT_EQ(47u, scx_get_hardware(&count, nullptr, 10000));
@@ -341,16 +349,17 @@ TEST_F(FakeOpenOcd, WriteOnlyScansUnderTheLockWaitForTheNextMessage) {
     ASSERT_EQ(0u, scx_unlock(h));
     {
         std::lock_guard<std::mutex> hold(mutex);
-        // lock, then the 16 scans with the unlock (on a slow run some may go
-        // on their own after the hold time, or ahead of a keep-alive).
+        // lock, then the 16 scans with the unlock's message, a nop as nobody
+        // waits and the grant is kept (on a slow run some may go on their
+        // own after the hold time, or ahead of a keep-alive).
         EXPECT_LT(messages.size(), 8u) << "held back, not one message each";
         size_t scans = 0;
         for (const std::string &m : messages)
             for (size_t at = m.find("{dr "); at != std::string::npos; at = m.find("{dr ", at + 1))
                 ++scans;
         EXPECT_EQ(16u, scans);
-        EXPECT_EQ(0u, messages.back().find("sldocd1_seq "));
-        EXPECT_NE(std::string::npos, messages.back().find("{unlock d.a.tap ")) << messages.back();
+        EXPECT_EQ(0u, messages.back().find("sldocd2_seq "));
+        EXPECT_NE(std::string::npos, messages.back().find("{nop}")) << messages.back();
         messages.clear();
     }
 
@@ -370,7 +379,7 @@ TEST_F(FakeOpenOcd, WriteOnlyScansUnderTheLockWaitForTheNextMessage) {
     // next call; one that fails with the unlock, by the unlock, which is
     // done all the same.
     server->respond(recording([](const std::string &m) {
-        if (m.compare(0, 12, "sldocd1_seq ") == 0)
+        if (m.compare(0, 12, "sldocd2_seq ") == 0)
             return FakeServer::Answer{reply_to(m, "H E jtag execute failed")};
         return healthy({"a.tap", "b.tap"})(m);
     }));

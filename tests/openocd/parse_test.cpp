@@ -136,7 +136,7 @@ TEST(OpenOcdReply, ParsesOnlyAnswersToTheMessageSent) {
         {"7 ", false, ReplyKind::done, ""},
         {"7", false, ReplyKind::done, ""},
         {"", false, ReplyKind::done, ""},
-        {"invalid command name \"sldocd1_call\"", false, ReplyKind::done, ""},
+        {"invalid command name \"sldocd2_call\"", false, ReplyKind::done, ""},
     };
     for (const Case &c : cases) {
         Reply reply;
@@ -238,7 +238,7 @@ TEST(OpenOcdScript, OnlyPlainWordsReachTheInterpreter) {
     EXPECT_EQ("dr p1-h2 auto0.tap 0x20 0xcafe", words);
     EXPECT_FALSE(call_words("dr", {"p1-h2", "a.tap;exec rm", "0x20", "0x0"}, &words));
     EXPECT_EQ("dr p1-h2 auto0.tap 0x20 0xcafe", words) << "unchanged";
-    EXPECT_EQ("sldocd1_seq 5 p1 {dr p1-h2 auto0.tap 0x20 0xcafe} {nop}",
+    EXPECT_EQ("sldocd2_seq 5 p1 {dr p1-h2 auto0.tap 0x20 0xcafe} {nop}",
               sequence_script("5", "p1", {words}, "nop"));
     EXPECT_EQ("", install_script("5", "p 1")) << "an unsafe process token";
     const std::string install = install_script("5", "p1");

@@ -133,7 +133,7 @@ class OpenOcdBoundaryWorld final : public BoundaryWorld {
         Cable *c = cable_of(cable);
         if (!c || key.empty())
             return "";
-        const std::string reply = c->client.run("sldocd1_call 1 pforeign-s1 " + op + " " + key + " " + owner);
+        const std::string reply = c->client.run("sldocd2_call 1 pforeign-s1 " + op + " " + key + " " + owner);
         return reply.size() > 2 ? reply.substr(2) : reply;
     }
 
