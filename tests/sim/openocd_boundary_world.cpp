@@ -45,12 +45,14 @@ class OpenOcdBoundaryWorld final : public BoundaryWorld {
     bool simulated() const override { return false; }
 
     bool foreign_lock_device(unsigned long cable, unsigned long position) override {
-        return foreign(cable, "lock", device_key(cable, position)) == "K";
+        return foreign(cable, "lock", device_key(cable, position)).rfind("K", 0) == 0; // "K epoch"
     }
     bool foreign_unlock_device(unsigned long cable, unsigned long position) override {
         return foreign(cable, "unlock", device_key(cable, position)) == "K";
     }
-    bool foreign_lock_chain(unsigned long cable) override { return foreign(cable, "lock", "chain") == "K"; }
+    bool foreign_lock_chain(unsigned long cable) override {
+        return foreign(cable, "lock", "chain").rfind("K", 0) == 0; // "K epoch"
+    }
     bool foreign_unlock_chain(unsigned long cable) override {
         return foreign(cable, "unlock", "chain") == "K";
     }
