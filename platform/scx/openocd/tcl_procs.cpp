@@ -36,38 +36,54 @@ if {[info exists ::sldocd_version] && $::sldocd_version ne "2" && [info exists :
         }
     }
     proc sldocd2_after_reset {} { set ::sldocd2_last "" }
-    # Ends every grant whose client's lease has lapsed (the caller's own
-    # too, before its lease is renewed: a lapsed grant never comes back),
-    # then renews the client's lease. "" when the procedures of this
-    # version own the server, else the "V" answer.
+    # Ends the caller's grants when its lease has lapsed (before renewing
+    # it: a lapsed grant never comes back), then renews the lease. Grants
+    # of other clients lapse where they are looked at (sldocd2_holder). ""
+    # when the procedures of this version own the server, else the "V"
+    # answer.
     proc sldocd2_enter {seq p} {
         if {$::sldocd_version ne "2"} { return "$seq V [string range $::sldocd_version 0 15]" }
         set now [clock milliseconds]
-        foreach k [array names ::sldocd2_lock] {
-            set q [lindex $::sldocd2_lock($k) 1]
-            if {![info exists ::sldocd2_alive($q)] || $::sldocd2_alive($q) < $now} { unset ::sldocd2_lock($k) }
-        }
+        if {[info exists ::sldocd2_alive($p)] && $::sldocd2_alive($p) < $now} { sldocd2_op_release $p }
         set until [expr {$now + @LEASE@}]
         set ::sldocd2_alive($p) $until
         set ::sldocd_until $until
         return ""
     }
-    # Drops the waiters of key that stopped asking a lease ago.
+    # The current grant of key as {owner client epoch}, or "" when there is
+    # none: a grant whose client's lease lapsed is ended here.
+    proc sldocd2_holder {key} {
+        if {![info exists ::sldocd2_lock($key)]} { return "" }
+        set g $::sldocd2_lock($key)
+        set q [lindex $g 1]
+        if {[info exists ::sldocd2_alive($q)] && $::sldocd2_alive($q) >= [clock milliseconds]} { return $g }
+        unset ::sldocd2_lock($key)
+        return ""
+    }
+    # Drops the waiters of key that stopped asking a lease ago; the waiters
+    # left. A key nobody waits for has no entry in ::sldocd2_wait.
     proc sldocd2_prune {key now} {
-        if {![info exists ::sldocd2_wait($key)]} { set ::sldocd2_wait($key) {} }
+        if {![info exists ::sldocd2_wait($key)]} { return {} }
         set keep {}
         foreach w $::sldocd2_wait($key) {
             if {[lindex $w 2] + @LEASE@ >= $now} { lappend keep $w }
         }
-        set ::sldocd2_wait($key) $keep
+        sldocd2_set_waiters $key $keep
+        return $keep
+    }
+    proc sldocd2_set_waiters {key list} {
+        if {[llength $list]} {
+            set ::sldocd2_wait($key) $list
+        } elseif {[info exists ::sldocd2_wait($key)]} {
+            unset ::sldocd2_wait($key)
+        }
     }
     # "W " when somebody waits for a lock the client holds, else "".
     proc sldocd2_wanted {p} {
-        set now [clock milliseconds]
-        foreach k [array names ::sldocd2_lock] {
-            if {[lindex $::sldocd2_lock($k) 1] ne $p} { continue }
-            sldocd2_prune $k $now
-            if {[llength $::sldocd2_wait($k)]} { return "W " }
+        if {![array size ::sldocd2_wait]} { return "" }
+        foreach k [array names ::sldocd2_wait] {
+            if {![info exists ::sldocd2_lock($k)] || [lindex $::sldocd2_lock($k) 1] ne $p} { continue }
+            if {[llength [sldocd2_prune $k [clock milliseconds]]]} { return "W " }
         }
         return ""
     }
@@ -106,19 +122,21 @@ if {[info exists ::sldocd_version] && $::sldocd_version ne "2" && [info exists :
     # ("" or F: the grant ended, lapsed, was taken or deleted).
     proc sldocd2_guard {key owner epoch} {
         if {$epoch ne "0"} {
+            # The caller's own lease was looked at as its message came in.
             if {[info exists ::sldocd2_lock($key)]} {
-                lassign $::sldocd2_lock($key) o q e
-                if {$o eq $owner && $e eq $epoch} { return "" }
+                set g $::sldocd2_lock($key)
+                if {[lindex $g 0] eq $owner && [lindex $g 2] eq $epoch} { return "" }
             }
             return F
         }
-        if {[info exists ::sldocd2_lock($key)] && [lindex $::sldocd2_lock($key) 0] ne $owner} { return L }
+        set g [sldocd2_holder $key]
+        if {$g ne "" && [lindex $g 0] ne $owner} { return L }
         return ""
     }
     proc sldocd2_queue {key owner p now} {
         set l {}
         set found 0
-        foreach w $::sldocd2_wait($key) {
+        foreach w [sldocd2_prune $key $now] {
             if {[lindex $w 0] eq $owner} {
                 set w [list $owner $p $now]
                 set found 1
@@ -129,12 +147,11 @@ if {[info exists ::sldocd_version] && $::sldocd_version ne "2" && [info exists :
         set ::sldocd2_wait($key) $l
     }
     proc sldocd2_op_leave {p key owner} {
-        sldocd2_prune $key [clock milliseconds]
         set l {}
-        foreach w $::sldocd2_wait($key) {
+        foreach w [sldocd2_prune $key [clock milliseconds]] {
             if {[lindex $w 0] ne $owner} { lappend l $w }
         }
-        set ::sldocd2_wait($key) $l
+        sldocd2_set_waiters $key $l
         return K
     }
     proc sldocd2_op_nop {p} { return K }
@@ -147,14 +164,15 @@ if {[info exists ::sldocd_version] && $::sldocd_version ne "2" && [info exists :
     # try. A free lock goes to the first waiter still asking.
     proc sldocd2_op_lock {p key owner {mode t}} {
         set now [clock milliseconds]
-        sldocd2_prune $key $now
-        if {[info exists ::sldocd2_lock($key)]} {
-            lassign $::sldocd2_lock($key) o q e
+        set waiting [sldocd2_prune $key $now]
+        set g [sldocd2_holder $key]
+        if {$g ne ""} {
+            lassign $g o q e
             if {$o eq $owner} { return "K $e" }
             if {$mode eq "w"} { sldocd2_queue $key $owner $p $now }
             return L
         }
-        set head [lindex $::sldocd2_wait($key) 0]
+        set head [lindex $waiting 0]
         if {[llength $head] && [lindex $head 0] ne $owner} {
             if {$mode eq "w"} { sldocd2_queue $key $owner $p $now }
             return L
@@ -188,7 +206,7 @@ if {[info exists ::sldocd_version] && $::sldocd_version ne "2" && [info exists :
             foreach w $::sldocd2_wait($k) {
                 if {[lindex $w 1] ne $p} { lappend l $w }
             }
-            set ::sldocd2_wait($k) $l
+            sldocd2_set_waiters $k $l
         }
         return K
     }
