@@ -260,3 +260,17 @@ TEST_F(OpenOcdLocks, RandomPausesPastTheLeaseLoseNoAcknowledgedWord) {
     EXPECT_GT(failed_rounds, 0u) << "some sections were cut short by a pause";
     EXPECT_LT(ms_since(start), 60000);
 }
+
+TEST_F(OpenOcdLocks, AServerWhoseProceduresAreOfAnotherVersionInUseIsLeftAlone) {
+    auto a = node_peer();
+    harness::TclClient tcl;
+    ASSERT_TRUE(tcl.connect(servers.openocd.tcl_port(), Ms(5000)));
+    // As an older library in another process leaves it, within its lease.
+    tcl.run("set ::sldocd_version 1; set ::sldocd_until [expr {[clock milliseconds] + 60000}]");
+    EXPECT_NE("0", a->ask("mread 20 1")) << "the connected peer's message is refused";
+    Peer late(servers.endpoint());
+    EXPECT_EQ("1", late.ask("chain")) << "no hardware: the server is left alone";
+    // Once the other version's lease is over, this version takes over.
+    tcl.run("set ::sldocd_until 0");
+    EXPECT_EQ("0", late.ask("chain"));
+}
