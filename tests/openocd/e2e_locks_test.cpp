@@ -168,7 +168,8 @@ TEST_F(OpenOcdLocks, WaitersAreServedInTurn) {
     std::vector<std::thread> threads;
     for (int i = 0; i < peers; ++i)
         threads.emplace_back([&, i] {
-            answers[i] = all[i]->ask("fair " + std::to_string(rounds) + " " + std::to_string(hold_ms), Ms(60000));
+            answers[i] =
+                all[i]->ask("fair " + std::to_string(rounds) + " " + std::to_string(hold_ms), Ms(60000));
         });
     for (std::thread &t : threads)
         t.join();
@@ -219,7 +220,8 @@ TEST_F(OpenOcdLocks, RandomPausesPastTheLeaseLoseNoAcknowledgedWord) {
     while (ms_since(start) < run_ms - 5000) {
         // Mostly the holder, now and then anyone.
         const auto it = std::find(clients.begin(), clients.end(), tcl.run(holder));
-        const size_t chosen = it != clients.end() && random() % 4 ? size_t(it - clients.begin()) : random() % writers;
+        const size_t chosen =
+            it != clients.end() && random() % 4 ? size_t(it - clients.begin()) : random() % writers;
         Paused stopped(all[chosen]->process().pid());
         std::this_thread::sleep_for(PAST_THE_LEASE - Ms(random() % 300));
         stopped.continue_it();

@@ -41,7 +41,8 @@ SCX_ERROR OpenOcdBackend::acquire(size_t i, uint64_t generation, const std::stri
     SCX_ERROR answer = SCX_NO_ERROR;
     for (unsigned attempt = 0;; ++attempt) {
         Reply reply;
-        const CallOutcome outcome = servers_[i]->call(generation, "lock", {key, owner, mode}, REPLY_WAIT, &reply);
+        const CallOutcome outcome =
+            servers_[i]->call(generation, "lock", {key, owner, mode}, REPLY_WAIT, &reply);
         answer = answer_of(outcome, reply);
         if (answer != E_LOCKED) {
             if (answer == SCX_NO_ERROR) {

@@ -104,6 +104,7 @@ SCX_ERROR OpenOcdBackend::lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK
     if (!servers_[device.server]->connected(device.generation)) {
         return E_UNAVAILABLE;
     }
+    bool stale_kept = false;
     {
         std::unique_lock<std::mutex> hold(state_);
         auto it = devices_.find(reinterpret_cast<uintptr_t>(handle));
@@ -115,7 +116,8 @@ SCX_ERROR OpenOcdBackend::lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK
         }
         // A kept grant is still this handle's at the server (fresh, and
         // nobody asked for it): taken up again without a message.
-        if (it->second.kept && Clock::now() - it->second.kept_since < KEEP_WAIT && news_fresh(device.server)) {
+        if (it->second.kept && Clock::now() - it->second.kept_since < KEEP_WAIT &&
+            news_fresh(device.server)) {
             it->second.kept = false;
             it->second.holds_lock = true;
             it->second.fenced = false;
@@ -130,9 +132,18 @@ SCX_ERROR OpenOcdBackend::lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK
         if (it == devices_.end()) {
             return E_UNKNOWN_HANDLE;
         }
+        stale_kept = it->second.kept;
         it->second.kept = false;
         it->second.holds_lock = false;
         it->second.fenced = false;
+    }
+    if (stale_kept) {
+        // Somebody may be queued for it: taking it up again would jump the
+        // queue, so it is given up and asked for like any other.
+        Reply reply;
+        servers_[device.server]->call(device.generation, "unlock",
+                                      {"d." + device.tap, device.owner, device.epoch}, REPLY_WAIT, &reply,
+                                      device.owner);
     }
     std::string epoch;
     const SCX_ERROR answer =
@@ -257,7 +268,8 @@ SCX_ERROR OpenOcdBackend::access_ir(SCX_OPEN *handle, unsigned long instruction,
         }
         return SCX_NO_ERROR;
     }
-    const SCX_ERROR answer = device_call(handle, "ir", {device.owner, epoch, device.tap, value}, REPLY_WAIT, &reply);
+    const SCX_ERROR answer =
+        device_call(handle, "ir", {device.owner, epoch, device.tap, value}, REPLY_WAIT, &reply);
     if (answer == SCX_NO_ERROR && captured) {
         // irscan answers nothing: the capture OpenOCD knows for the TAP.
         *captured = static_cast<unsigned long>(device.ir_capture);

@@ -74,8 +74,9 @@ bool OpenOcdBackend::release_kept(bool all) {
     for (const Release &release : due) {
         const DeviceHandle &device = release.device;
         Reply reply;
-        servers_[device.server]->call(device.generation, "unlock", {"d." + device.tap, device.owner, device.epoch},
-                                      REPLY_WAIT, &reply, device.owner);
+        servers_[device.server]->call(device.generation, "unlock",
+                                      {"d." + device.tap, device.owner, device.epoch}, REPLY_WAIT, &reply,
+                                      device.owner);
         std::lock_guard<std::mutex> hold(state_);
         const auto it = devices_.find(release.token);
         if (it != devices_.end()) {

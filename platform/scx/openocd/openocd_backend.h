@@ -60,7 +60,7 @@ struct DeviceHandle {
     std::string tap;
     unsigned ir_length = 0;
     uint64_t ir_capture = 0;
-    std::string owner; // of the device lock
+    std::string owner;       // of the device lock
     bool holds_lock = false; // as the library sees it: between its lock and unlock
     std::string epoch = "0"; // of the grant held or kept, "0" for none
     bool fenced = false;     // the grant held ended at the server: scans answer 34
@@ -170,7 +170,7 @@ class OpenOcdBackend final : public scx::Backend {
     std::once_flag sender_started_;
     std::mutex sender_mutex_;
     std::condition_variable sender_wake_;
-    bool sender_due_ = false; // scans are held back or grants kept: look after HOLD_WAIT
+    bool sender_due_ = false;          // scans are held back or grants kept: look after HOLD_WAIT
     std::condition_variable released_; // a kept grant's unlock message has answered
 };
 
