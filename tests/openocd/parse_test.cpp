@@ -158,6 +158,23 @@ TEST(OpenOcdReply, ParsesOnlyAnswersToTheMessageSent) {
     EXPECT_EQ(ReplyKind::failed, reply.kind);
     for (const char *bad : {"7 H K", "7 H", "7 H ", "7 HL"})
         EXPECT_FALSE(parse_reply(bad, "7", &reply)) << bad;
+
+    // A grant that ended, and the news that somebody waits.
+    ASSERT_TRUE(parse_reply("7 F", "7", &reply));
+    EXPECT_EQ(ReplyKind::locked, reply.kind);
+    EXPECT_TRUE(reply.fenced);
+    EXPECT_FALSE(reply.waiters);
+    ASSERT_TRUE(parse_reply("7 W K 0a", "7", &reply));
+    EXPECT_EQ(ReplyKind::done, reply.kind);
+    EXPECT_EQ("0a", reply.payload);
+    EXPECT_TRUE(reply.waiters);
+    EXPECT_FALSE(reply.fenced);
+    ASSERT_TRUE(parse_reply("7 W H F", "7", &reply));
+    EXPECT_TRUE(reply.waiters && reply.held_failed && reply.fenced);
+    ASSERT_TRUE(parse_reply("7 L", "7", &reply));
+    EXPECT_FALSE(reply.fenced || reply.waiters) << "nothing kept from an earlier reply";
+    for (const char *bad : {"7 W", "7 W ", "7 F x", "7 H W K", "7 W W K"})
+        EXPECT_FALSE(parse_reply(bad, "7", &reply)) << bad;
 }
 
 namespace {

@@ -28,7 +28,7 @@ std::chrono::milliseconds scan_wait(unsigned long bits) {
 } // namespace
 
 bool OpenOcdBackend::news_fresh(size_t server) const {
-    return !servers_[server]->waiters() && servers_[server]->since_answered() < KEEP_WAIT;
+    return !servers_[server]->waiters() && servers_[server]->since_news() < KEEP_WAIT;
 }
 
 std::string OpenOcdBackend::grant_of(const DeviceHandle &device) {

@@ -10,6 +10,11 @@ namespace {
 
 std::atomic<unsigned> next_client{1};
 
+// How long ago a steady clock reading was taken; "long ago" for 0 (never).
+Clock::duration since(Clock::rep ticks) {
+    return ticks == 0 ? Clock::duration::max() : Clock::now() - Clock::time_point(Clock::duration(ticks));
+}
+
 } // namespace
 
 std::atomic<unsigned long long> Server::round_trips{0};
@@ -52,6 +57,7 @@ bool Server::exchange(const std::string &script, const std::string &seq, std::ch
     }
     waiters_ = reply->waiters;
     answered_sent_ = sent.time_since_epoch().count();
+    answer_came_ = Clock::now().time_since_epoch().count();
     return true;
 }
 
@@ -193,11 +199,11 @@ void Server::send_held(bool now) {
 }
 
 Clock::duration Server::since_answered() const {
-    const Clock::rep sent = answered_sent_;
-    if (sent == 0) {
-        return Clock::duration::max();
-    }
-    return Clock::now() - Clock::time_point(Clock::duration(sent));
+    return since(answered_sent_);
+}
+
+Clock::duration Server::since_news() const {
+    return since(answer_came_);
 }
 
 bool Server::holding() {

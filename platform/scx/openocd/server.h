@@ -87,8 +87,10 @@ class Server {
     // process holds on the server.
     bool waiters() const { return waiters_; }
     // How long ago the last message that was answered was sent (its
-    // answer renewed this process's leases); "long ago" before any.
+    // answer renewed this process's leases), and how long ago that answer
+    // came (the age of waiters()); "long ago" before any.
     Clock::duration since_answered() const;
+    Clock::duration since_news() const;
     // Whether the connection of that generation is open. Does not wait
     // for a message in flight.
     bool connected(uint64_t generation) const { return generation != 0 && live_generation_ == generation; }
@@ -127,6 +129,7 @@ class Server {
     std::map<std::string, HeldFailure> held_failures_; // by owner: held calls not reported yet
     std::atomic<bool> waiters_{false};
     std::atomic<Clock::rep> answered_sent_{0}; // steady clock ticks, 0 for never
+    std::atomic<Clock::rep> answer_came_{0};
 };
 
 } // namespace detail
