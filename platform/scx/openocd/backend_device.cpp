@@ -260,7 +260,13 @@ SCX_ERROR OpenOcdBackend::access_ir(SCX_OPEN *handle, unsigned long instruction,
     const std::string value = hex_number(instruction);
     const std::string epoch = grant_of(device);
     // Under the lock an instruction answers nothing the server knows
-    // better: it goes with the handle's next message.
+    // better: it goes with the handle's next message (after the answer for
+    // held calls that failed before).
+    if (device.holds_lock && !device.fenced && !device.gone) {
+        if (SCX_ERROR failed = held_failure(handle, device)) {
+            return failed;
+        }
+    }
     if (device.holds_lock && !device.fenced && !device.gone &&
         hold_call(device, device.ir_length, "ir", {device.owner, epoch, device.tap, value})) {
         if (captured) {
@@ -298,6 +304,11 @@ SCX_ERROR OpenOcdBackend::access_dr(SCX_OPEN *handle, unsigned long length, unsi
     // Formatted before anything is read back: the two buffers may be one.
     const std::string value = bits_to_hex(write_bits, write_length, length);
     const std::string bits = hex_number(length);
+    if (read_length == 0 && device.holds_lock && !device.fenced && !device.gone) {
+        if (SCX_ERROR failed = held_failure(handle, device)) {
+            return failed;
+        }
+    }
     if (read_length == 0 && device.holds_lock && !device.fenced && !device.gone &&
         hold_call(device, length, "dr", {device.owner, epoch, device.tap, bits, value})) {
         return SCX_NO_ERROR;
