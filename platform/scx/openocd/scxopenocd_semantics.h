@@ -151,7 +151,9 @@
 // lock within 20 ms takes the kept grant up again without a message when
 // the news that nobody waits is still that fresh. Otherwise, and for every
 // unlock while somebody waits, the unlock is sent at once. A kept grant
-// is given up by a background thread 20 to 30 ms after the unlock; so a
+// is given up by a background thread 20 to 30 ms after the unlock, or by
+// the handle's next lock when it cannot be taken up (one message more,
+// then that lock asks like any other, behind those queued); so a
 // caller that queues for a kept lock gets it within about 50 ms and a
 // round trip of the holder's last unlock. A lock call answers 0 only when
 // the grant is held at the server (taken, or kept and fresh). Chain locks
