@@ -22,6 +22,16 @@
 
 namespace bitbang {
 
+void block_server_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
 namespace {
 
 const size_t CHUNK = 64 * 1024;

@@ -19,6 +19,13 @@ struct Stats {
     uint64_t busy_ns = 0; // time spent processing and answering them
 };
 
+// Blocks SIGTERM, SIGINT and SIGUSR1, so that they reach the server's
+// loop (which ends its client's connection cleanly or prints its stats)
+// instead of killing the process, and ignores SIGPIPE: a client or a
+// reader of the ready line that went away is no reason to die. Call it
+// before anything else runs.
+void block_server_signals();
+
 class Server {
   public:
     // program: the prefix of the server's lines on standard error.

@@ -1,6 +1,8 @@
 // Decoding remote_bitbang requests into pin steps.
 #include "requests.h"
 
+#include <cstdio>
+
 namespace bitbang {
 
 using scxsim::PinStep;
@@ -26,6 +28,13 @@ Decoded decode_requests(const char *data, size_t n, std::vector<PinStep> *steps)
         }
     }
     return d;
+}
+
+std::string bad_byte_message(unsigned char byte) {
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  "the client sent byte 0x%02X, which is not a remote_bitbang request; closing the connection", byte);
+    return text;
 }
 
 } // namespace bitbang

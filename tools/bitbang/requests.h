@@ -7,6 +7,7 @@
 #define BITBANG_REQUESTS_H
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "scxsim_pins.h"
@@ -24,6 +25,10 @@ struct Decoded {
 // Appends the pin steps of the requests in data[0, n) to *steps, up to the
 // first 'Q' or byte outside the protocol.
 Decoded decode_requests(const char *data, size_t n, std::vector<scxsim::PinStep> *steps);
+
+// The message a server gives before it closes a connection that sent a
+// byte outside the protocol.
+std::string bad_byte_message(unsigned char byte);
 
 } // namespace bitbang
 

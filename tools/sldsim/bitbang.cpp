@@ -20,11 +20,8 @@ bitbang::Outcome BitbangSession::feed(const char *data, size_t n, std::string *r
     if (d.stop == bitbang::Stop::quit)
         return {Outcome::Kind::close_replied, ""};
     if (d.stop == bitbang::Stop::bad_byte) {
-        char text[96];
-        std::snprintf(text, sizeof text,
-                      "the client sent byte 0x%02X, which is not a remote_bitbang request; closing the connection",
-                      static_cast<unsigned char>(data[d.used - 1]));
-        return {Outcome::Kind::close_replied, text};
+        return {Outcome::Kind::close_replied,
+                bitbang::bad_byte_message(static_cast<unsigned char>(data[d.used - 1]))};
     }
     return {};
 }

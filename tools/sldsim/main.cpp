@@ -1,7 +1,6 @@
 // sldsim: serves one cable of a simulated board over OpenOCD's
 // remote_bitbang protocol, so that JTAG software drives the simulated
 // devices pin by pin. The board lives as long as the process.
-#include <signal.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -50,16 +49,7 @@ int main(int argc, char **argv) {
         return app.exit(e) == 0 ? 0 : EXIT_USAGE;
     }
 
-    // Blocked before anything else runs, so that they arrive through the
-    // server's loop and end it cleanly.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGUSR1);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    // A reader of the ready or stats line that went away is no reason to die.
-    signal(SIGPIPE, SIG_IGN);
+    bitbang::block_server_signals();
 
     // The board served is --board or the built-in one, never the
     // environment's.

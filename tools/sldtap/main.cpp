@@ -2,7 +2,6 @@
 // OpenOCD's remote_bitbang protocol, so that a debugger reaches what sits
 // behind the node. The node is named as sldtool names it; the JTAG world
 // is the simulated board (--board) or OpenOCD servers (--openocd).
-#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -108,15 +107,9 @@ int main(int argc, char **argv) {
         idcode = uint32_t(value);
     }
 
-    // Blocked before anything else runs, so that they arrive through the
-    // server's loop, which ends the client's connection and the hub lock.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGUSR1);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    // Through the server's loop, a signal ends the client's connection and
+    // releases the hub lock.
+    bitbang::block_server_signals();
     try {
         return serve(target, source, port, unix_path, idcode, share);
     } catch (const sldtool::ToolError &e) {
