@@ -6,6 +6,14 @@
 
 namespace sldtool {
 
+namespace {
+const char *current_program_name = "sldtool";
+} // namespace
+
+const char *program_name() { return current_program_name; }
+
+void set_program_name(const char *name) { current_program_name = name; }
+
 ToolError::ToolError(int exit_code, const std::string &message)
     : std::runtime_error(printable(message, true)), exit_code_(exit_code) {}
 

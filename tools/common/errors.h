@@ -36,6 +36,11 @@ class ToolError : public std::runtime_error {
     std::string call_;
 };
 
+// The name the shared code's warnings start with: "sldtool" unless the
+// program says otherwise at start-up.
+const char *program_name();
+void set_program_name(const char *name);
+
 // A failing library status, described as "<what>: NAME" and a line of plain words.
 std::string describe_failure(const std::string &what, int status);
 

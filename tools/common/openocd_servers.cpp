@@ -41,7 +41,7 @@ bool report_unreachable_servers(std::ostream &out) {
     if (!reported) {
         reported = true;
         for (const scxopenocd::UnreachableServer &server : scxopenocd::unreachable_servers()) {
-            out << "sldtool: cannot reach the OpenOCD server at " << server.endpoint << ": " << server.reason
+            out << program_name() << ": cannot reach the OpenOCD server at " << server.endpoint << ": " << server.reason
                 << "\n";
             any = true;
         }

@@ -28,7 +28,7 @@ std::string joined(const std::vector<std::string> &items) {
 }
 
 void warn(const std::string &what, int status) {
-    std::fprintf(stderr, "sldtool: warning: %s\n", printable(describe_failure(what, status), true).c_str());
+    std::fprintf(stderr, "%s: warning: %s\n", program_name(), printable(describe_failure(what, status), true).c_str());
 }
 
 bool is_node_id(const std::string &wanted) {

@@ -68,6 +68,7 @@ int serve(const sldtool::NodeTarget &target, const sldtool::JtagSource &source, 
 } // namespace
 
 int main(int argc, char **argv) {
+    sldtool::set_program_name("sldtap");
     CLI::App app{"Serves one node behind a hub as a one-TAP JTAG chain over the remote_bitbang protocol\n"
                  "(on 127.0.0.1 or a Unix socket only). Prints \"remote_bitbang 127.0.0.1:PORT\" (or the\n"
                  "socket path) when it is ready; SIGTERM or SIGINT end it.",
