@@ -119,7 +119,10 @@ void RiscvDebugModule::write_dmcontrol(uint32_t v) {
 }
 
 uint32_t RiscvDebugModule::dmstatus() const {
-    uint32_t v = 2 | 1u << 7 | 1u << 22; // version 0.13, authenticated, impebreak
+    // Version 0.13, authenticated. No implicit ebreak (impebreak 0): with
+    // two words of program buffer a debugger then finds the buffer too small
+    // for memory access and uses the system bus, which needs no hart time.
+    uint32_t v = 2 | 1u << 7;
     if (hartsel_ != 0)
         return v | 3u << 14; // allnonexistent, anynonexistent
     v |= hart_.halted() ? 3u << 8 : 3u << 10;
@@ -171,6 +174,7 @@ void RiscvDebugModule::command(uint32_t v) {
         run_program_buffer();
 }
 
+// Runs the buffer until an ebreak; the end of the buffer also ends it.
 void RiscvDebugModule::run_program_buffer() {
     const uint32_t words[3] = {progbuf_[0], progbuf_[1], EBREAK};
     for (uint32_t insn : words) {

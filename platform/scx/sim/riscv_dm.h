@@ -4,7 +4,7 @@
 //
 // What it gives: dmcontrol (dmactive, haltreq, resumereq, ndmreset,
 // ackhavereset, hartsel with 10 bits), dmstatus, abstractcs with two data
-// registers and a two-word program buffer (with an implicit ebreak), the
+// registers and a two-word program buffer (no implicit ebreak), the
 // "access register" abstract command (32-bit GPRs and CSRs, transfer,
 // postexec), haltsum0, and system bus access of 8, 16 and
 // 32 bits to the hart's RAM (read on address, read on data,
