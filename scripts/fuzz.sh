@@ -31,14 +31,14 @@ llvm_bin=/usr/lib/llvm-14/bin
 out=$root/build/fuzz
 mkdir -p "$out/obj" "$out/cov" "$out/artifacts"
 
-includes=(-Iinclude -Isrc -Iplatform/scx/sim -Iplatform/scx/openocd -Iplatform/scx -Iplatform/thr -Itests/fuzz)
+includes=(-Iinclude -Isrc -Iplatform/tap -Iplatform/scx/sim -Iplatform/scx/openocd -Iplatform/scx -Iplatform/thr -Itests/fuzz)
 base=(-std=c++17 -g -O1 -DSLD_TESTING=1 -Wall -Wextra -pthread "${includes[@]}")
 sanitize=(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 # The library and the driver guide the fuzzer; the simulator is only checked.
 guided=(src/dur_urer__all.cpp tests/fuzz/catalog.cpp tests/fuzz/model.cpp tests/fuzz/driver.cpp
         tests/fuzz/driver_ops.cpp tests/fuzz/driver_world.cpp tests/fuzz/fuzz_target.cpp
         tests/reliability/api_status.cpp)
-plain=(platform/scx/core/*.cpp platform/scx/sim/*.cpp platform/scx/openocd/*.cpp platform/thr/thr.cpp)
+plain=(platform/tap/tap.cpp platform/scx/core/*.cpp platform/scx/sim/*.cpp platform/scx/openocd/*.cpp platform/thr/thr.cpp)
 
 # compile <flavour> <extra flags...> -- <sources...>: objects in build/fuzz/<flavour>, in parallel.
 compile() {

@@ -34,24 +34,11 @@ class Servers {
 };
 
 // An openocd_peer process: one command line in, one answer line out.
-class Peer {
+class Peer : public harness::Peer {
   public:
-    Peer(const std::string &endpoint) {
-        std::string error;
-        started_ = process_.start(OPENOCD_PEER_PATH, {endpoint}, &error, true);
-        EXPECT_TRUE(started_) << error;
+    Peer(const std::string &endpoint) : harness::Peer(OPENOCD_PEER_PATH, {endpoint}) {
+        EXPECT_TRUE(started()) << ask("");
     }
-    std::string ask(const std::string &command, Ms timeout = Ms(20000)) {
-        std::string answer;
-        if (!started_ || !process_.write_line(command) || !process_.read_line(&answer, timeout))
-            return "no answer to \"" + command + "\": " + process_.error_text();
-        return answer;
-    }
-    harness::Child &process() { return process_; }
-
-  private:
-    harness::Child process_;
-    bool started_ = false;
 };
 
 // Runs sldtool to its end; its output, error text and exit code.

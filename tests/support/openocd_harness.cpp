@@ -239,6 +239,14 @@ std::string sldsim_path() {
 #endif
 }
 
+std::string sldtap_path() {
+#ifdef SLDTAP_PATH
+    return SLDTAP_PATH;
+#else
+    return "sldtap";
+#endif
+}
+
 std::string find_openocd() {
     const char *env = std::getenv("OPENOCD");
     if (env && *env)
@@ -253,24 +261,45 @@ std::string find_openocd() {
     return "";
 }
 
-bool Sldsim::start(const std::vector<std::string> &args, std::string *error) {
+namespace {
+
+// A remote_bitbang server started with --port 0: the port from its ready line.
+bool start_bitbang_server(const std::string &program, const std::vector<std::string> &args, Child *process,
+                          int *port, std::string *error) {
     std::vector<std::string> all = {"--port", "0"};
     all.insert(all.end(), args.begin(), args.end());
-    if (!process.start(sldsim_path(), all, error))
+    if (!process->start(program, all, error))
         return false;
     std::string line;
     const std::string prefix = "remote_bitbang 127.0.0.1:";
-    if (!process.read_line(&line, Ms(10000)) || line.compare(0, prefix.size(), prefix) != 0) {
-        *error = "sldsim did not get ready: \"" + line + "\" " + process.error_text();
-        process.stop();
+    if (!process->read_line(&line, Ms(10000)) || line.compare(0, prefix.size(), prefix) != 0) {
+        *error = program + " did not get ready: \"" + line + "\" " + process->error_text();
+        process->stop();
         return false;
     }
-    port_ = std::atoi(line.c_str() + prefix.size());
+    *port = std::atoi(line.c_str() + prefix.size());
     return true;
 }
 
+} // namespace
+
+bool Sldsim::start(const std::vector<std::string> &args, std::string *error) {
+    return start_bitbang_server(sldsim_path(), args, &process, &port_, error);
+}
+
+bool Sldtap::start(const std::vector<std::string> &args, std::string *error) {
+    return start_bitbang_server(sldtap_path(), args, &process, &port_, error);
+}
+
+std::string Sldtap::stats() {
+    if (::kill(process.pid(), SIGUSR1) != 0)
+        return "";
+    std::string line;
+    return process.read_line(&line, Ms(10000)) ? line : "";
+}
+
 bool OpenOcd::start(int bitbang_port, std::string *error, const std::vector<std::string> &commands,
-                    int tcl_port) {
+                    int tcl_port, const std::vector<std::string> &setup) {
     const std::string program = find_openocd();
     if (program.empty()) {
         *error = OPENOCD_MISSING;
@@ -284,10 +313,16 @@ bool OpenOcd::start(int bitbang_port, std::string *error, const std::vector<std:
              {std::string("adapter driver remote_bitbang"), std::string("remote_bitbang host 127.0.0.1"),
               "remote_bitbang port " + std::to_string(bitbang_port), std::string("adapter speed 1000"),
               std::string("bindto 127.0.0.1"), "tcl_port " + std::to_string(tcl_port_),
-              std::string("gdb_port disabled"), std::string("telnet_port disabled"), std::string("init")}) {
+              std::string("gdb_port disabled"), std::string("telnet_port disabled")}) {
             args.push_back("-c");
             args.push_back(c);
         }
+        for (const std::string &c : setup) {
+            args.push_back("-c");
+            args.push_back(c);
+        }
+        args.push_back("-c");
+        args.push_back("init");
         for (const std::string &c : commands) {
             args.push_back("-c");
             args.push_back(c);
@@ -310,6 +345,19 @@ bool OpenOcd::start(int bitbang_port, std::string *error, const std::vector<std:
             return false;
     }
     return false;
+}
+
+Peer::Peer(const std::string &program, const std::vector<std::string> &args) {
+    started_ = process_.start(program, args, &error_, true);
+}
+
+std::string Peer::ask(const std::string &command, Ms timeout) {
+    std::string answer;
+    if (!started_)
+        return "no answer to \"" + command + "\": " + error_;
+    if (!process_.write_line(command) || !process_.read_line(&answer, timeout))
+        return "no answer to \"" + command + "\": " + process_.error_text();
+    return answer;
 }
 
 TclClient::~TclClient() {

@@ -1,4 +1,4 @@
-// Real servers for tests and benchmarks: sldsim and OpenOCD started on free
+// Real servers for tests and benchmarks: sldsim, sldtap and OpenOCD started on free
 // ports of 127.0.0.1, a client for OpenOCD's Tcl RPC port, and child
 // processes that end by their pid. Every wait is bounded. Nothing here
 // depends on a test framework.
@@ -61,6 +61,8 @@ int connect_loopback(int port, Ms timeout);
 
 // The sldsim program built with this tree (compile definition SLDSIM_PATH).
 std::string sldsim_path();
+// The sldtap program built with this tree (compile definition SLDTAP_PATH).
+std::string sldtap_path();
 // OpenOCD: $OPENOCD, else openocd on PATH; empty when there is none.
 std::string find_openocd();
 // The message a test fails with when find_openocd() is empty.
@@ -77,20 +79,50 @@ class Sldsim {
     int port_ = 0;
 };
 
+// sldtap on a free port (--port 0), started and ready; args name the node.
+class Sldtap {
+  public:
+    bool start(const std::vector<std::string> &args, std::string *error);
+    int port() const { return port_; }
+    // Its "stats ..." line (SIGUSR1), or empty when none comes.
+    std::string stats();
+    Child process;
+
+  private:
+    int port_ = 0;
+};
+
 // OpenOCD against a remote_bitbang port with its Tcl RPC on a free port,
 // no gdb or telnet port, bound to 127.0.0.1; started and answering.
 class OpenOcd {
   public:
-    // `commands` run after init (-c each). A tcl_port above 0 is used
-    // instead of a free one, e.g. to start OpenOCD again where clients
-    // expect it.
+    // `commands` run after init (-c each), `setup` before it (TAP
+    // declarations). A tcl_port above 0 is used instead of a free one,
+    // e.g. to start OpenOCD again where clients expect it.
     bool start(int bitbang_port, std::string *error, const std::vector<std::string> &commands = {},
-               int tcl_port = 0);
+               int tcl_port = 0, const std::vector<std::string> &setup = {});
     int tcl_port() const { return tcl_port_; }
     Child process;
 
   private:
     int tcl_port_ = 0;
+};
+
+// A helper process driven one command line at a time on its standard
+// input, one answer line each (tests/openocd/peer.cpp: a second process
+// using the library against an OpenOCD server).
+class Peer {
+  public:
+    Peer(const std::string &program, const std::vector<std::string> &args);
+    bool started() const { return started_; }
+    // Its answer, or "no answer to ..." with its error text.
+    std::string ask(const std::string &command, Ms timeout = Ms(20000));
+    Child &process() { return process_; }
+
+  private:
+    Child process_;
+    bool started_ = false;
+    std::string error_;
 };
 
 // A client of OpenOCD's Tcl RPC port: a message is Tcl text ending with

@@ -1,48 +1,32 @@
-// Decoding remote_bitbang requests into pin steps for the simulated world.
+// Running remote_bitbang requests on the simulated world.
 #include "bitbang.h"
+
+#include <cstdio>
+
+#include "requests.h"
 
 namespace sldsim {
 
-using scxsim::PinStep;
+using bitbang::Outcome;
 
-Decoded decode_requests(const char *data, size_t n, std::vector<PinStep> *steps) {
-    Decoded d;
-    for (; d.used < n; ++d.used) {
-        const char c = data[d.used];
-        if (c >= '0' && c <= '7') {
-            const unsigned v = unsigned(c - '0');
-            steps->push_back(PinStep::drive(v & 4, v & 2, v & 1));
-        } else if (c == 'R') {
-            steps->push_back(PinStep::sample());
-        } else if (c >= 'r' && c <= 'u') {
-            const unsigned v = unsigned(c - 'r');
-            steps->push_back(PinStep::reset(v & 2, v & 1));
-        } else if (c == 'B' || c == 'b') {
-            // no light to switch
-        } else {
-            d.stop = c == 'Q' ? Stop::quit : Stop::bad_byte;
-            ++d.used;
-            break;
-        }
-    }
-    return d;
-}
-
-BitbangSession::End BitbangSession::feed(const char *data, size_t n, std::string *replies) {
+bitbang::Outcome BitbangSession::feed(const char *data, size_t n, std::string *replies) {
     steps_.clear();
     tdo_.clear();
-    const Decoded d = decode_requests(data, n, &steps_);
+    const bitbang::Decoded d = bitbang::decode_requests(data, n, &steps_);
     if (!scxsim::drive_pins(cable_, steps_.data(), steps_.size(), &tdo_))
-        return End::cable_gone;
+        return {Outcome::Kind::close_now, "the cable served is gone or unavailable; closing the connection"};
     for (uint8_t level : tdo_)
         replies->push_back(level ? '1' : '0');
-    if (d.stop == Stop::quit)
-        return End::quit;
-    if (d.stop == Stop::bad_byte) {
-        bad_byte_ = static_cast<unsigned char>(data[d.used - 1]);
-        return End::bad_byte;
+    if (d.stop == bitbang::Stop::quit)
+        return {Outcome::Kind::close_replied, ""};
+    if (d.stop == bitbang::Stop::bad_byte) {
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      "the client sent byte 0x%02X, which is not a remote_bitbang request; closing the connection",
+                      static_cast<unsigned char>(data[d.used - 1]));
+        return {Outcome::Kind::close_replied, text};
     }
-    return End::open;
+    return {};
 }
 
 } // namespace sldsim

@@ -10,8 +10,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "bitbang.h"
 #include "scxsim.h"
-#include "server.h"
+#include "bitbang_server.h"
 
 namespace {
 
@@ -78,12 +79,13 @@ int main(int argc, char **argv) {
                                     " has no cable with that persistent id");
     }
 
-    sldsim::Server server;
+    sldsim::BitbangSession session(cable);
+    bitbang::Server server("sldsim");
     if (!server.listen(port, unix_path, &error))
         return fail(EXIT_SOCKET, error);
     std::printf("%s\n", server.ready_line().c_str());
     std::fflush(stdout);
-    if (!server.serve(cable, &error))
+    if (!server.serve(session, &error))
         return fail(EXIT_SOCKET, error);
     return 0;
 }

@@ -1,27 +1,28 @@
-// The listening socket of sldsim and its loop: one client at a time, on
-// 127.0.0.1 or a Unix socket, until SIGTERM or SIGINT.
-#ifndef SLDSIM_SERVER_H
-#define SLDSIM_SERVER_H
+// The listening socket of a remote_bitbang server and its loop: one client
+// at a time, on 127.0.0.1 or a Unix socket, until SIGTERM or SIGINT.
+#ifndef BITBANG_SERVER_H
+#define BITBANG_SERVER_H
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "bitbang.h"
+#include "session.h"
 
-namespace sldsim {
+namespace bitbang {
 
 // What the server has done, printed on stdout on SIGUSR1.
 struct Stats {
     uint64_t bytes = 0;   // requests processed
-    uint64_t replies = 0; // 'R' answered
+    uint64_t replies = 0; // reads answered
     uint64_t busy_ns = 0; // time spent processing and answering them
 };
 
 class Server {
   public:
-    Server() = default;
+    // program: the prefix of the server's lines on standard error.
+    explicit Server(std::string program) : program_(std::move(program)) {}
     ~Server();
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
@@ -31,25 +32,31 @@ class Server {
     bool listen(int port, const std::string &unix_path, std::string *error);
     // "remote_bitbang 127.0.0.1:PORT" or "remote_bitbang PATH".
     std::string ready_line() const;
-    // Serves the cable until SIGTERM or SIGINT, which the caller has
-    // blocked. False with a message in *error when the loop cannot go on.
-    bool serve(unsigned long cable, std::string *error);
+    // Serves one client at a time with the session until SIGTERM or
+    // SIGINT, which the caller has blocked. False with a message in *error
+    // when the loop cannot go on.
+    bool serve(Session &session, std::string *error);
 
   private:
+    // serve() without its ending; true when a signal ended it.
+    bool loop(std::string *error);
     void accept_client();
     void close_client();
     // Reads one chunk, runs it and queues the replies; false: close.
     bool read_requests();
+    // Acts on what a chunk or a silence left; false: close now.
+    bool settle(const Outcome &outcome);
     // Sends queued replies until done or the socket is full; false: close.
     bool send_replies();
     void print_stats() const;
 
+    std::string program_;
     int listener_ = -1;
     int signals_ = -1;
     int client_ = -1;
     int port_ = 0;
     std::string unix_path_;
-    std::unique_ptr<BitbangSession> session_;
+    Session *session_ = nullptr;
     std::vector<char> in_; // one chunk of requests
     std::string out_;      // replies not yet sent
     size_t out_sent_ = 0;  // of out_
@@ -57,6 +64,6 @@ class Server {
     Stats stats_;
 };
 
-} // namespace sldsim
+} // namespace bitbang
 
 #endif

@@ -49,6 +49,7 @@ class OpenNode {
     // Whether open() got as far as the node's index and the hub's node count.
     bool node_found() const { return node_found_; }
     int node_id() const { return node_id_; }
+    int hub_id() const { return hub_id_; }
     unsigned index() const { return index_; }
     unsigned node_count() const { return node_count_; }
     // "SimCable-1 @1: ..." for log steps and messages.

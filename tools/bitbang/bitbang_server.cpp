@@ -1,8 +1,8 @@
-// sldsim's socket loop. Requests are read in large chunks and run as one
-// batch on the simulated world; the replies of a chunk are sent before the
-// loop waits for more input, since a client such as OpenOCD stops sending
-// until its outstanding reads are answered.
-#include "server.h"
+// The socket loop of a remote_bitbang server. Requests are read in large
+// chunks and run by the session as one batch; the replies of a chunk are
+// sent before the loop waits for more input, since a client such as
+// OpenOCD stops sending until its outstanding reads are answered.
+#include "bitbang_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -20,9 +20,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bitbang.h"
-
-namespace sldsim {
+namespace bitbang {
 
 namespace {
 
@@ -120,8 +118,15 @@ std::string Server::ready_line() const {
     return "remote_bitbang 127.0.0.1:" + std::to_string(port_);
 }
 
-bool Server::serve(unsigned long cable, std::string *error) {
-    session_.reset(new BitbangSession(cable));
+bool Server::serve(Session &session, std::string *error) {
+    session_ = &session;
+    const bool ended_by_signal = loop(error);
+    close_client();
+    session_ = nullptr;
+    return ended_by_signal;
+}
+
+bool Server::loop(std::string *error) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
@@ -140,11 +145,18 @@ bool Server::serve(unsigned long cable, std::string *error) {
             if (out_sent_ < out_.size())
                 fds[2].events |= POLLOUT;
         }
-        if (::poll(fds, client_ >= 0 ? 3 : 2, -1) < 0) {
+        const int idle_ms = client_ >= 0 && !closing_ ? session_->idle_limit_ms() : 0;
+        const int ready = ::poll(fds, client_ >= 0 ? 3 : 2, idle_ms > 0 ? idle_ms : -1);
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             *error = system_error("poll");
             return false;
+        }
+        if (ready == 0) {
+            if (!settle(session_->idle()) || (closing_ && out_sent_ == out_.size()))
+                close_client();
+            continue;
         }
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info;
@@ -174,7 +186,13 @@ void Server::accept_client() {
         return;
     if (client_ >= 0) {
         ::close(fd);
-        std::fprintf(stderr, "sldsim: refused a second client: one client at a time is served\n");
+        std::fprintf(stderr, "%s: refused a second client: one client at a time is served\n", program_.c_str());
+        return;
+    }
+    std::string message;
+    if (!session_->begin(&message)) {
+        ::close(fd);
+        std::fprintf(stderr, "%s: refused a client: %s\n", program_.c_str(), message.c_str());
         return;
     }
     client_ = fd;
@@ -184,9 +202,12 @@ void Server::accept_client() {
 }
 
 void Server::close_client() {
-    if (client_ >= 0)
-        ::close(client_);
+    if (client_ < 0)
+        return;
+    ::close(client_);
     client_ = -1;
+    if (session_)
+        session_->end();
 }
 
 bool Server::read_requests() {
@@ -200,30 +221,28 @@ bool Server::read_requests() {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     const auto start = std::chrono::steady_clock::now();
     const size_t queued = out_.size();
-    const BitbangSession::End end = session_->feed(in_.data(), size_t(n), &out_);
+    const Outcome outcome = session_->feed(in_.data(), size_t(n), &out_);
     stats_.bytes += uint64_t(n);
     stats_.replies += out_.size() - queued;
     stats_.busy_ns += uint64_t(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
             .count());
-    switch (end) {
-    case BitbangSession::End::open:
-        break;
-    case BitbangSession::End::quit:
+    return settle(outcome);
+}
+
+bool Server::settle(const Outcome &outcome) {
+    if (!outcome.message.empty())
+        std::fprintf(stderr, "%s: %s\n", program_.c_str(), outcome.message.c_str());
+    switch (outcome.kind) {
+    case Outcome::Kind::open:
+        return true;
+    case Outcome::Kind::close_replied:
         closing_ = true;
+        return true;
+    case Outcome::Kind::close_now:
         break;
-    case BitbangSession::End::bad_byte:
-        std::fprintf(stderr,
-                     "sldsim: the client sent byte 0x%02X, which is not a remote_bitbang request; "
-                     "closing the connection\n",
-                     session_->bad_byte());
-        closing_ = true;
-        break;
-    case BitbangSession::End::cable_gone:
-        std::fprintf(stderr, "sldsim: the cable served is gone or unavailable; closing the connection\n");
-        return false;
     }
-    return true;
+    return false;
 }
 
 bool Server::send_replies() {
@@ -250,10 +269,11 @@ bool Server::send_replies() {
 }
 
 void Server::print_stats() const {
-    std::printf("stats bytes=%llu replies=%llu busy_ns=%llu\n", static_cast<unsigned long long>(stats_.bytes),
-                static_cast<unsigned long long>(stats_.replies),
-                static_cast<unsigned long long>(stats_.busy_ns));
+    const std::string more = session_ ? session_->stats() : std::string();
+    std::printf("stats bytes=%llu replies=%llu busy_ns=%llu%s%s\n", static_cast<unsigned long long>(stats_.bytes),
+                static_cast<unsigned long long>(stats_.replies), static_cast<unsigned long long>(stats_.busy_ns),
+                more.empty() ? "" : " ", more.c_str());
     std::fflush(stdout);
 }
 
-} // namespace sldsim
+} // namespace bitbang

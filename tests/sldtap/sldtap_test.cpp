@@ -1,0 +1,327 @@
+// sldtap between OpenOCD 0.12 and a node: OpenOCD's irscan and drscan of
+// several lengths capture what sld_node_access_ir/dr calls made directly
+// capture, with the node in sldtap's own simulated world and behind
+// OpenOCD over sldsim; the scans each debugger scan costs; and the faults
+// that end a connection (a client gone mid-scan, a scan too long to hold,
+// a failing library call) with their message, the hub lock released and
+// the server still serving.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "openocd_harness.h"
+#include "scxsim.h"
+#include "sld.h"
+
+using harness::Ms;
+
+namespace {
+
+// One device with a hub of instruction width 5: a memory node and a shift
+// node with registers of 1, 13, 64, 200 and 300 bits (instructions 1-5).
+const char BOARD[] = R"({"cables": [{"persistent_id": 7, "name": "TapCable", "devices": [
+  {"name": "TAP-FPGA", "idcode": "0x020A10DD", "ir_length": 10,
+   "hub": {"version": 1, "ir_width": 5, "nodes": [
+     {"model": "memory", "node_id": 1, "version": 1},
+     {"model": "shift", "node_id": 4, "version": 1,
+      "registers": {"1": 1, "2": 13, "3": 64, "4": 200, "5": 300}}]}}]}]})";
+const char DEVICE[] = "@1: TAP-FPGA (0x020A10DD)";
+const unsigned IR_WIDTH = 5;
+
+struct Scan {
+    unsigned ir;
+    unsigned bits;
+    std::string value; // hex, most significant digit first
+};
+
+// Each register twice: the second scan captures what the first wrote.
+const std::vector<Scan> SCRIPT = {
+    {1, 1, "1"},
+    {1, 1, "0"},
+    {2, 13, "1a5c"},
+    {2, 13, "0fff"},
+    {3, 64, "0123456789abcdef"},
+    {3, 64, "fedcba9876543210"},
+    {4, 200, "a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5"},
+    {4, 200, "00000000000000000000000000000000000000000000000001"},
+};
+
+std::string board_file() {
+    const std::string path = ::testing::TempDir() + "sldtap-board-" + std::to_string(::getpid()) + ".json";
+    std::ofstream(path) << BOARD;
+    return path;
+}
+
+std::vector<uint8_t> bytes_of(const std::string &hex, unsigned bits) {
+    std::vector<uint8_t> bytes((bits + 7) / 8, 0);
+    for (size_t i = 0; i < hex.size(); ++i) {
+        const unsigned digit = unsigned(std::stoul(hex.substr(hex.size() - 1 - i, 1), nullptr, 16));
+        if (i / 2 < bytes.size())
+            bytes[i / 2] = uint8_t(bytes[i / 2] | digit << (4 * (i % 2)));
+    }
+    return bytes;
+}
+
+// As OpenOCD answers a drscan: lower-case hex, whole bytes.
+std::string hex_of(const std::vector<uint8_t> &bytes) {
+    std::string text;
+    char digits[3];
+    for (size_t i = bytes.size(); i-- > 0;) {
+        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+// The script's captures from direct library calls on a fresh copy of the
+// board in this process.
+std::vector<std::string> direct_captures() {
+    std::string error;
+    EXPECT_TRUE(scxsim::load_board_string(BOARD, &error)) << error;
+    int hub = -1, node = -1;
+    EXPECT_EQ(SLD_OK, sld_hub_open("TapCable", DEVICE, &hub));
+    EXPECT_EQ(SLD_OK, sld_node_open(hub, 1, &node));
+    std::vector<std::string> captures;
+    for (const Scan &s : SCRIPT) {
+        std::vector<uint8_t> in = bytes_of(s.value, s.bits), out(in.size(), 0);
+        EXPECT_EQ(SLD_OK, sld_node_access_ir(node, s.ir, nullptr, 0));
+        EXPECT_EQ(SLD_OK, sld_node_access_dr(node, s.bits, in.data(), out.data(), 0));
+        captures.push_back(hex_of(out));
+    }
+    sld_node_close(node);
+    sld_hub_close(hub);
+    return captures;
+}
+
+std::string drscan(const Scan &s) {
+    return "irscan node.tap " + std::to_string(s.ir) + "; drscan node.tap " + std::to_string(s.bits) + " 0x" +
+           s.value;
+}
+
+// The node as a TAP: sldtap on its own simulated board, or behind OpenOCD
+// (the adapter side) over sldsim; `debugger` is OpenOCD on sldtap.
+struct Chain {
+    std::string board = board_file();
+    harness::Sldsim sim;
+    harness::OpenOcd adapter;
+    harness::Sldtap tap;
+    harness::OpenOcd debugger;
+    harness::TclClient tcl;
+
+    std::string adapter_endpoint() const { return "127.0.0.1:" + std::to_string(adapter.tcl_port()); }
+
+    bool start(bool over_openocd, std::string *error, const std::vector<std::string> &tap_args = {}) {
+        std::vector<std::string> args = {"-d", "@1", "-n", "1"};
+        if (over_openocd) {
+            if (!sim.start({"--board", board}, error) || !adapter.start(sim.port(), error))
+                return false;
+            args.insert(args.end(), {"--openocd", adapter_endpoint(), "-c", "openocd@" + adapter_endpoint()});
+        } else {
+            args.insert(args.end(), {"--board", board, "-c", "TapCable"});
+        }
+        args.insert(args.end(), tap_args.begin(), tap_args.end());
+        return tap.start(args, error) && attach(error);
+    }
+    // A debugger OpenOCD on sldtap, with the node's IR length declared.
+    bool attach(std::string *error) {
+        return debugger.start(tap.port(), error, {}, 0,
+                              {"jtag newtap node tap -irlen " + std::to_string(IR_WIDTH)}) &&
+               tcl.connect(debugger.tcl_port(), Ms(5000));
+    }
+    bool stderr_has(const std::string &text, Ms timeout = Ms(10000)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (tap.process.error_text().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(Ms(20));
+        }
+        return true;
+    }
+    ~Chain() { std::remove(board.c_str()); }
+};
+
+std::map<std::string, unsigned long long> parse_stats(const std::string &line) {
+    std::map<std::string, unsigned long long> fields;
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+        const size_t eq = word.find('=');
+        if (eq != std::string::npos)
+            fields[word.substr(0, eq)] = std::stoull(word.substr(eq + 1));
+    }
+    return fields;
+}
+
+void expect_same_captures(bool over_openocd) {
+    const std::vector<std::string> expected = direct_captures();
+    Chain chain;
+    std::string error;
+    ASSERT_TRUE(chain.start(over_openocd, &error)) << error;
+    for (size_t i = 0; i < SCRIPT.size(); ++i)
+        EXPECT_EQ(expected[i], chain.tcl.run(drscan(SCRIPT[i]))) << "scan " << i << ": " << drscan(SCRIPT[i]);
+    EXPECT_EQ("", chain.tap.process.error_text().substr(chain.tap.process.error_text().find('\n') + 1));
+}
+
+TEST(SldtapScans, OpenOcdCapturesWhatDirectCallsCaptureOnTheSimulatedWorld) {
+    expect_same_captures(false);
+}
+
+TEST(SldtapScans, OpenOcdCapturesWhatDirectCallsCaptureThroughTheOpenOcdBackend) {
+    expect_same_captures(true);
+}
+
+// One node scan per debugger data scan, and at most one round trip to the
+// adapter's OpenOCD per debugger data scan under the held lock (besides the
+// backend's keep-alive, one a second, and the instruction's write sent on
+// its own). An instruction scan costs two more: the backend does not hold
+// back device instruction loads.
+TEST(SldtapScans, EachDebuggerScanIsOneNodeScanAndAtMostOneRoundTrip) {
+    Chain chain;
+    std::string error;
+    ASSERT_TRUE(chain.start(true, &error)) << error;
+    ASSERT_EQ("", chain.tcl.run("irscan node.tap 2"));
+    const unsigned scans = 40, pairs = 20;
+    const auto start = std::chrono::steady_clock::now();
+    auto before = parse_stats(chain.tap.stats());
+    for (unsigned i = 0; i < scans; ++i)
+        ASSERT_EQ(4u, chain.tcl.run("drscan node.tap 13 0x" + std::to_string(i % 10)).size());
+    auto after = parse_stats(chain.tap.stats());
+    const unsigned long long seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(scans, after["debugger_dr_scans"] - before["debugger_dr_scans"]);
+    EXPECT_EQ(scans, after["node_dr_scans"] - before["node_dr_scans"]);
+    EXPECT_LE(after["round_trips"] - before["round_trips"], scans + seconds + 1);
+    std::printf("data scans: %u debugger, %llu node, %llu round trips\n", scans,
+                after["node_dr_scans"] - before["node_dr_scans"], after["round_trips"] - before["round_trips"]);
+
+    before = after;
+    const auto pairs_start = std::chrono::steady_clock::now();
+    for (unsigned i = 0; i < pairs; ++i)
+        ASSERT_EQ(4u, chain.tcl.run(drscan({2, 13, std::to_string(i % 10)})).size());
+    after = parse_stats(chain.tap.stats());
+    const unsigned long long pair_seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - pairs_start).count();
+    EXPECT_EQ(pairs, after["node_ir_scans"] - before["node_ir_scans"]);
+    EXPECT_EQ(pairs, after["node_dr_scans"] - before["node_dr_scans"]);
+    EXPECT_LE(after["round_trips"] - before["round_trips"], 3 * pairs + pair_seconds + 1);
+    std::printf("irscan+drscan pairs: %u, %llu round trips\n", pairs, after["round_trips"] - before["round_trips"]);
+}
+
+// Faults, behind OpenOCD so that a second process (openocd_peer) sees the
+// hub lock: held while a client is connected, free once it is gone.
+class SldtapFaults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(chain.start(true, &error)) << error;
+        peer.reset(new harness::Peer(OPENOCD_PEER_PATH, {chain.adapter_endpoint()}));
+        ASSERT_EQ('0', peer->ask("chain")[0]);
+        ASSERT_EQ('0', peer->ask("open 0")[0]);
+    }
+    bool hub_lock_free() {
+        if (peer->ask("lock 300").compare(0, 2, "0 ") != 0)
+            return false;
+        return peer->ask("unlock") == "0";
+    }
+    // Still serving: a new debugger connects and scans the node.
+    void expect_serving() {
+        chain.debugger.process.stop();
+        std::string error;
+        ASSERT_TRUE(chain.attach(&error)) << error;
+        EXPECT_EQ(4u, chain.tcl.run(drscan(SCRIPT[2])).size());
+    }
+    Chain chain;
+    std::unique_ptr<harness::Peer> peer;
+};
+
+TEST_F(SldtapFaults, AClientGoneMidScanReleasesTheLock) {
+    chain.debugger.process.stop();
+    ASSERT_TRUE(hub_lock_free());
+    const int fd = harness::connect_loopback(chain.tap.port(), Ms(5000));
+    ASSERT_GE(fd, 0);
+    // Reset, IR 2 (five bits, TMS high on the last), then four bits into
+    // Shift-DR with a read each, then gone.
+    std::string bytes;
+    auto clock = [&bytes](int tms, int tdi, bool read) {
+        bytes += char('0' + (tms << 1 | tdi));
+        if (read)
+            bytes += 'R';
+        bytes += char('4' + (tms << 1 | tdi));
+    };
+    for (int i = 0; i < 5; ++i)
+        clock(1, 0, false);
+    for (int tms : {0, 1, 1, 0, 0})
+        clock(tms, 0, false);
+    for (int i = 0; i < 5; ++i)
+        clock(i == 4, (2 >> i) & 1, false);
+    for (int tms : {1, 0, 1, 0, 0})
+        clock(tms, 0, false);
+    for (int i = 0; i < 4; ++i)
+        clock(0, 1, true);
+    ASSERT_EQ(ssize_t(bytes.size()), ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    std::this_thread::sleep_for(Ms(200));
+    EXPECT_FALSE(hub_lock_free()) << "the lock is held while a client is connected";
+    ::close(fd);
+    EXPECT_TRUE(chain.stderr_has("the client went away in the middle of a data scan"));
+    EXPECT_TRUE(hub_lock_free());
+    expect_serving();
+}
+
+TEST_F(SldtapFaults, AScanTooLongToHoldEndsTheConnection) {
+    const std::string reply = chain.tcl.run(drscan({5, 300, "1"}), Ms(20000));
+    EXPECT_EQ(0u, reply.find("ERR")) << reply;
+    EXPECT_TRUE(chain.stderr_has("in the middle of a data scan"));
+    EXPECT_TRUE(chain.stderr_has("OpenOCD waits after 255 reads"));
+    EXPECT_TRUE(hub_lock_free());
+    expect_serving();
+}
+
+TEST_F(SldtapFaults, AFailingLibraryCallEndsTheConnection) {
+    chain.sim.process.stop(); // the adapter is gone: every scan fails
+    const std::string reply = chain.tcl.run(drscan(SCRIPT[2]));
+    EXPECT_EQ(0u, reply.find("ERR")) << reply;
+    EXPECT_TRUE(chain.stderr_has("sld_node_access_"));
+    EXPECT_TRUE(chain.stderr_has("SLD_"));
+    EXPECT_TRUE(hub_lock_free());
+    // Still serving: a new client is taken and answered.
+    const int fd = harness::connect_loopback(chain.tap.port(), Ms(5000));
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(1, ::send(fd, "R", 1, MSG_NOSIGNAL));
+    char level = 0;
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(1, ::poll(&p, 1, 10000));
+    EXPECT_EQ(1, ::recv(fd, &level, 1, 0));
+    EXPECT_EQ('1', level);
+    ::close(fd);
+    EXPECT_FALSE(chain.tap.process.exited());
+}
+
+// --share: the lock is taken per scan, so another process gets it between
+// the debugger's scans, and each scan still reaches the node's register.
+TEST(SldtapShare, TheLockIsFreeBetweenScans) {
+    Chain chain;
+    std::string error;
+    ASSERT_TRUE(chain.start(true, &error, {"--share"})) << error;
+    harness::Peer peer(OPENOCD_PEER_PATH, {chain.adapter_endpoint()});
+    ASSERT_EQ('0', peer.ask("chain")[0]);
+    ASSERT_EQ('0', peer.ask("open 0")[0]);
+    EXPECT_EQ("0000", chain.tcl.run(drscan(SCRIPT[2])));
+    ASSERT_EQ(0u, peer.ask("lock 300").find("0 "));
+    // Another client loads another instruction meanwhile.
+    EXPECT_EQ("0", peer.ask("ir 14"));
+    EXPECT_EQ("0", peer.ask("unlock"));
+    EXPECT_EQ(SCRIPT[2].value, chain.tcl.run("drscan node.tap 13 0x0fff"));
+    EXPECT_TRUE(chain.tap.process.exited() == false);
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+// What a remote_bitbang server runs for its one client: a session gets the
+// client's requests chunk by chunk and answers its reads.
+#ifndef BITBANG_SESSION_H
+#define BITBANG_SESSION_H
+
+#include <cstddef>
+#include <string>
+
+namespace bitbang {
+
+// How a chunk of requests left the connection.
+struct Outcome {
+    enum class Kind {
+        open,          // go on reading
+        close_replied, // close once the replies queued so far are sent
+        close_now      // close at once; queued replies are dropped
+    };
+    Kind kind = Kind::open;
+    std::string message; // for standard error when not empty
+};
+
+class Session {
+  public:
+    virtual ~Session() = default;
+    // A client connected. False, with the reason in *message: it is
+    // refused and the server waits for the next.
+    virtual bool begin(std::string *message) = 0;
+    // Runs requests data[0, n) and appends one reply byte per read, in
+    // order, to *replies.
+    virtual Outcome feed(const char *data, size_t n, std::string *replies) = 0;
+    // Milliseconds the client may stay silent before idle() is called; 0
+    // for no limit.
+    virtual int idle_limit_ms() const { return 0; }
+    // The client sent nothing for idle_limit_ms() while the session waited.
+    virtual Outcome idle() { return {}; }
+    // The connection ended, whatever the reason.
+    virtual void end() = 0;
+    // Extra fields for the stats line ("name=value ..."), or empty.
+    virtual std::string stats() const { return std::string(); }
+};
+
+} // namespace bitbang
+
+#endif

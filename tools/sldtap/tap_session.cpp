@@ -1,0 +1,261 @@
+// The TAP that sldtap presents, driven by the client's pin steps.
+#include "tap_session.h"
+
+#include <cstdio>
+
+#include "printable.h"
+#include "requests.h"
+#include "scxopenocd.h"
+
+namespace sldtap {
+
+using bitbang::Outcome;
+using scxsim::PinStep;
+
+namespace {
+
+// A client that sends reads and no clocks in Shift-DR gets this many held
+// reads per data bit before it is cut off.
+const size_t MAX_HELD_READS = 4 * MAX_DR_BITS;
+
+bool bit_of(const std::vector<uint8_t> &bytes, size_t index) {
+    return (bytes[index / 8] >> (index % 8)) & 1;
+}
+
+} // namespace
+
+TapSession::TapSession(NodeLink &link, unsigned ir_width, uint32_t idcode)
+    : link_(link), ir_width_(ir_width), idcode_(idcode) {
+    reset();
+}
+
+void TapSession::reset() {
+    state_ = State::test_logic_reset;
+    node_selected_ = false;
+    tdo_ = HELD_HIGH;
+}
+
+bool TapSession::begin(std::string *message) {
+    reset();
+    tck_ = trst_ = false;
+    held_.clear();
+    dr_bits_ = 0;
+    idle_clocks_ = 0;
+    failed_ = false;
+    return link_.connect(message);
+}
+
+void TapSession::end() {
+    if (!failed_ && !held_.empty())
+        std::fprintf(stderr,
+                     "sldtap: the client went away in the middle of a data scan; the scan was not sent to "
+                     "the node\n");
+    if (!failed_ && !flush_idle())
+        std::fprintf(stderr, "sldtap: %s\n", failure_.c_str());
+    held_.clear();
+    link_.disconnect();
+}
+
+bool TapSession::fail(const std::string &message) {
+    failed_ = true;
+    failure_ = sldtool::printable(message, true);
+    return false;
+}
+
+Outcome TapSession::feed(const char *data, size_t n, std::string *replies) {
+    steps_.clear();
+    const bitbang::Decoded d = bitbang::decode_requests(data, n, &steps_);
+    out_ = replies;
+    bool ok = true;
+    for (size_t i = 0; ok && i < steps_.size(); ++i) {
+        const PinStep &s = steps_[i];
+        switch (s.kind) {
+        case PinStep::Kind::drive:
+            if (!trst_ && s.tck_or_trst != tck_) {
+                if (s.tck_or_trst)
+                    ok = rising_edge(s.tms_or_srst, s.tdi);
+                else
+                    falling_edge();
+            }
+            tck_ = s.tck_or_trst;
+            break;
+        case PinStep::Kind::sample:
+            ok = read();
+            break;
+        case PinStep::Kind::reset:
+            trst_ = s.tck_or_trst;
+            if (trst_) {
+                if (!held_.empty())
+                    ok = fail("TRST cut a data scan of the node short; its reads cannot be answered, closing "
+                              "the connection");
+                else if (flush_idle())
+                    reset();
+                else
+                    ok = false;
+            }
+            break;
+        }
+    }
+    out_ = nullptr;
+    if (!ok)
+        return {Outcome::Kind::close_now, failure_ + "; closing the connection"};
+    if (d.stop == bitbang::Stop::quit)
+        return {Outcome::Kind::close_replied, ""};
+    if (d.stop == bitbang::Stop::bad_byte) {
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      "the client sent byte 0x%02X, which is not a remote_bitbang request; closing the connection",
+                      static_cast<unsigned char>(data[d.used - 1]));
+        failed_ = true;
+        return {Outcome::Kind::close_replied, text};
+    }
+    return {};
+}
+
+int TapSession::idle_limit_ms() const {
+    return held_.empty() ? 0 : STALL_MS;
+}
+
+Outcome TapSession::idle() {
+    fail("the client waits for " + std::to_string(held_.size()) +
+         " reads in the middle of a data scan of " + std::to_string(dr_bits_) +
+         "+ bits; a data scan of the node is held whole until the client leaves Shift-DR, so it must "
+         "not wait for its reads before (OpenOCD waits after 255 reads: scans longer than that cannot be "
+         "served)");
+    return {Outcome::Kind::close_now, failure_ + "; closing the connection"};
+}
+
+bool TapSession::read() {
+    if (held_.empty() && tdo_ < 0) {
+        out_->push_back(tdo_ == HELD_LOW ? '0' : '1');
+        return true;
+    }
+    if (held_.size() >= MAX_HELD_READS)
+        return fail("the client sent more than " + std::to_string(MAX_HELD_READS) +
+                    " reads within one data scan of the node");
+    held_.push_back(tdo_);
+    return true;
+}
+
+void TapSession::falling_edge() {
+    if (state_ == State::shift_ir)
+        tdo_ = ir_.first() ? HELD_HIGH : HELD_LOW;
+    else if (state_ == State::shift_dr && node_selected_)
+        tdo_ = static_cast<int32_t>(dr_bits_);
+    else if (state_ == State::shift_dr)
+        tdo_ = idcode_register_.first() ? HELD_HIGH : HELD_LOW;
+    else
+        tdo_ = HELD_HIGH; // not driven: the line floats high
+}
+
+bool TapSession::rising_edge(bool tms, bool tdi) {
+    const State from = state_;
+    const State to = scxsim::detail::tap_next(from, tms);
+    if (from == State::shift_ir) {
+        ir_.shift(tdi);
+    } else if (from == State::shift_dr && node_selected_) {
+        if (dr_bits_ >= MAX_DR_BITS)
+            return fail("a data scan longer than " + std::to_string(MAX_DR_BITS) +
+                        " bits cannot be held for the node");
+        if (dr_bits_ % 8 == 0)
+            dr_in_.push_back(0);
+        dr_in_[dr_bits_ / 8] = uint8_t(dr_in_[dr_bits_ / 8] | unsigned(tdi) << (dr_bits_ % 8));
+        ++dr_bits_;
+    } else if (from == State::shift_dr) {
+        idcode_register_.shift(tdi);
+    } else if (from == State::run_test_idle && to == State::run_test_idle && node_selected_) {
+        ++idle_clocks_;
+    }
+    state_ = to;
+    return enter(from, to);
+}
+
+bool TapSession::enter(State from, State to) {
+    if (from == State::run_test_idle && to != State::run_test_idle && !flush_idle())
+        return false;
+    switch (to) {
+    case State::test_logic_reset:
+        if (from != to)
+            reset();
+        return true;
+    case State::capture_ir: {
+        std::vector<uint8_t> capture((ir_width_ + 7) / 8, 0);
+        capture[0] = 1; // 0...01, as IEEE 1149.1 asks of every IR capture
+        ir_.load(capture.data(), ir_width_);
+        return true;
+    }
+    case State::update_ir: {
+        std::vector<uint8_t> bits((ir_width_ + 7) / 8, 0);
+        ir_.store(bits.data());
+        unsigned long instruction = 0;
+        for (unsigned i = 0; i < ir_width_; ++i) {
+            if (!bit_of(bits, i))
+                continue;
+            if (i >= MAX_INSTRUCTION_BITS)
+                return fail("the client loaded an instruction with bit " + std::to_string(i) +
+                            " set; the library carries node instructions of at most " +
+                            std::to_string(MAX_INSTRUCTION_BITS) + " bits");
+            instruction |= 1UL << i;
+        }
+        node_selected_ = true;
+        std::string message;
+        return link_.load_ir(instruction, &message) || fail(message);
+    }
+    case State::capture_dr:
+        if (node_selected_) {
+            dr_in_.clear();
+            dr_bits_ = 0;
+            ++debugger_dr_scans_;
+        } else {
+            const uint8_t id[4] = {uint8_t(idcode_), uint8_t(idcode_ >> 8), uint8_t(idcode_ >> 16),
+                                   uint8_t(idcode_ >> 24)};
+            idcode_register_.load(id, 32);
+        }
+        return true;
+    case State::exit1_dr:
+        if (from == State::shift_dr && node_selected_)
+            return finish_node_scan();
+        return true;
+    case State::shift_dr:
+        if (from == State::exit2_dr && node_selected_)
+            return fail("a data scan resumed from Pause-DR cannot be served: each data scan of the node "
+                        "runs whole when the client leaves Shift-DR");
+        return true;
+    default:
+        return true;
+    }
+}
+
+bool TapSession::finish_node_scan() {
+    if (dr_bits_ == 0)
+        return true;
+    std::string message;
+    if (!link_.scan_dr(dr_in_, dr_bits_, &captured_, &message))
+        return fail(message);
+    for (int32_t h : held_)
+        out_->push_back(h >= 0 ? (bit_of(captured_, size_t(h)) ? '1' : '0') : h == HELD_LOW ? '0' : '1');
+    held_.clear();
+    // Until the falling edge TDO still shows the scan's last bit.
+    if (tdo_ >= 0)
+        tdo_ = bit_of(captured_, size_t(tdo_)) ? HELD_HIGH : HELD_LOW;
+    return true;
+}
+
+bool TapSession::flush_idle() {
+    if (idle_clocks_ == 0)
+        return true;
+    const unsigned long clocks = idle_clocks_;
+    idle_clocks_ = 0;
+    std::string message;
+    return link_.idle(clocks, &message) || fail(message);
+}
+
+std::string TapSession::stats() const {
+    const LinkCounts &c = link_.counts();
+    return "debugger_dr_scans=" + std::to_string(debugger_dr_scans_) + " node_ir_scans=" + std::to_string(c.ir_scans) +
+           " node_dr_scans=" + std::to_string(c.dr_scans) + " rti_calls=" + std::to_string(c.rti_calls) +
+           " rti_clocks=" + std::to_string(c.rti_clocks) +
+           " round_trips=" + std::to_string(scxopenocd::round_trips());
+}
+
+} // namespace sldtap
