@@ -2,7 +2,7 @@
 """gdb `load` through sldtap on the simulated softcore board: bytes per second,
 and the share of the load's wall time that the sldtap process spent on the CPU.
 
-    bench/softcore_load.py [BUILD_DIR] [--runs N] [--split]
+    bench/softcore_load.py [BUILD_DIR] [--runs N] [--split] [--openocd]
 
 BUILD_DIR (default build/x64) must hold tools/sldtap and
 examples/softcore/softcore.elf (targets sldtap and softcore_elf). For each of
@@ -15,7 +15,9 @@ the library and the simulated world in its process, so its share is an upper
 bound of what sldtap itself adds to each round trip; --split runs one more
 32 KiB load with sldtap under callgrind and splits its instructions between
 sldtap's own code, the library, the simulated world and the C/C++ runtime.
-Every wait is bounded; every process is ended by its pid.
+With --openocd, sldtap reaches the board through the OpenOCD backend instead:
+sldsim serves it and an adapter-side OpenOCD (Tcl RPC) drives sldsim. Every
+wait is bounded; every process is ended by its pid.
 """
 import os
 import random
@@ -85,7 +87,7 @@ def instructions_by_object(callgrind_out):
     for obj, n in per_obj.items():
         name = os.path.basename(obj or "?")
         label = ("sldtap" if name == "sldtap" else "libsld.so" if name.startswith("libsld")
-                 else "libscx.so (simulated world)" if name.startswith("libscx")
+                 else "libscx.so (simulated world or OpenOCD client)" if name.startswith("libscx")
                  else "libthr.so" if name.startswith("libthr") else "libc, libstdc++, ld.so")
         groups[label] = groups.get(label, 0) + n
     return groups
@@ -145,10 +147,44 @@ detach
 """
 
 
-def one_load(build, elf, workdir, callgrind_out=None):
+class AdapterSide:
+    """The OpenOCD backend's side: sldsim serving the board and an OpenOCD
+    server for it with a Tcl RPC port, which sldtap then uses."""
+
+    def __init__(self, build):
+        self.sim = subprocess.Popen([os.path.join(build, "tools", "sldsim"), "--board", BOARD, "--port", "0"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.ocd = None
+        line = ready_line(self.sim, 10)
+        if not line.startswith("remote_bitbang 127.0.0.1:"):
+            self.close()
+            raise RuntimeError("sldsim did not start: " + repr(line))
+        self.tcl_port = free_port()
+        self.ocd = subprocess.Popen(["openocd", "-c", "adapter driver remote_bitbang", "-c", "remote_bitbang host 127.0.0.1",
+                                     "-c", "remote_bitbang port " + line.rsplit(":", 1)[1], "-c", "adapter speed 1000",
+                                     "-c", "bindto 127.0.0.1", "-c", f"tcl_port {self.tcl_port}", "-c", "gdb_port disabled",
+                                     "-c", "telnet_port disabled", "-c", "init"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_port(self.tcl_port, self.ocd, 20):
+            self.close()
+            raise RuntimeError("the adapter-side openocd did not open its Tcl port")
+
+    def node_args(self):
+        server = f"127.0.0.1:{self.tcl_port}"
+        return ["--openocd", server, "-c", "openocd@" + server, "-d", "@1", "-n", "0"]
+
+    def close(self):
+        if self.ocd:
+            stop(self.ocd)
+        stop(self.sim)
+
+
+SIM_NODE_ARGS = ["--board", BOARD, "-c", "SimCable-1", "-d", "@1", "-n", "0"]
+
+
+def one_load(build, elf, workdir, node_args, callgrind_out=None):
     gdb_port = free_port()
-    command = [os.path.join(build, "tools", "sldtap"), "--board", BOARD, "-c", "SimCable-1", "-d", "@1", "-n", "0",
-               "--port", "0"]
+    command = [os.path.join(build, "tools", "sldtap")] + node_args + ["--port", "0"]
     if callgrind_out:
         command = ["valgrind", "--tool=callgrind", "--instr-atstart=no", "--callgrind-out-file=" + callgrind_out] + command
     tap = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -190,9 +226,10 @@ def one_load(build, elf, workdir, callgrind_out=None):
 def main():
     args = sys.argv[1:]
     runs = 3
-    split = "--split" in args
-    if split:
-        args.remove("--split")
+    split, openocd = "--split" in args, "--openocd" in args
+    for flag in ("--split", "--openocd"):
+        if flag in args:
+            args.remove(flag)
     if "--runs" in args:
         i = args.index("--runs")
         runs = int(args[i + 1])
@@ -203,13 +240,23 @@ def main():
     example = os.path.join(build, "examples", "softcore", "softcore.elf")
     if not os.path.exists(example):
         sys.exit(f"error: {example} missing: cmake --build {build} --target softcore_elf")
+    adapter = AdapterSide(build) if openocd else None
+    node_args = adapter.node_args() if adapter else SIM_NODE_ARGS
+    try:
+        measure(build, example, runs, split, node_args)
+    finally:
+        if adapter:
+            adapter.close()
+
+
+def measure(build, example, runs, split, node_args):
     with tempfile.TemporaryDirectory() as workdir:
         images = [("example program", example), ("32 KiB image", make_image(workdir))]
         print("| Image | Bytes | Load s (median of %d) | Bytes/s | Debugger DR scans | µs per scan "
               "| sldtap CPU / load wall time |" % runs)
         print("|---|---|---|---|---|---|---|")
         for name, elf in images:
-            results = sorted((one_load(build, elf, workdir) for _ in range(runs)), key=lambda r: r[1])
+            results = sorted((one_load(build, elf, workdir, node_args) for _ in range(runs)), key=lambda r: r[1])
             size, seconds, cpu, scans = results[len(results) // 2]
             per_scan = 1e6 * seconds / scans if scans else float("nan")
             print(f"| {name} | {size} | {seconds:.3f} | {size / seconds:,.0f} | {scans} | {per_scan:.1f} "
@@ -217,7 +264,7 @@ def main():
         if split:
             need("valgrind")
             out = os.path.join(workdir, "callgrind.out")
-            one_load(build, images[1][1], workdir, callgrind_out=out)
+            one_load(build, images[1][1], workdir, node_args, callgrind_out=out)
             groups = instructions_by_object(out)
             total = sum(groups.values())
             print()
