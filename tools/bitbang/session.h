@@ -1,5 +1,19 @@
 // What a remote_bitbang server runs for its one client: a session gets the
 // client's requests chunk by chunk and answers its reads.
+//
+// What every session may assume:
+// - One thread calls it, and never two calls at once.
+// - begin() and end() pair up, one pair per accepted client; feed() and
+//   idle() come only between them. A refused begin() gets no end().
+// - Replies are sent in the order they are appended, all of them unless
+//   an outcome says close_now; the server stops reading while a client
+//   leaves a megabyte of them unread.
+// - A chunk is at most 64 KiB, cut anywhere: a request never spans two.
+// What every session must give:
+// - One reply byte, '0' or '1', per read request, in order, possibly in a
+//   later feed() than the read's (a held answer).
+// - No exception out of any call; every message printable text.
+// - end() leaves nothing held for the next client (locks, held reads).
 #ifndef BITBANG_SESSION_H
 #define BITBANG_SESSION_H
 

@@ -1,6 +1,18 @@
 // The node behind sldtap's TAP: its instruction and data scans and
 // Run-Test/Idle clocks through the library, under the hub lock held for
 // the whole connection or, when shared, taken for each data scan.
+//
+// What the TAP may assume:
+// - Between connect() and disconnect() no other client's scan falls
+//   between two of its calls (shared: within one scan_dr()).
+// - A call that answers false has printed nothing; its message names the
+//   library call and the status in words, and the TAP must not use any
+//   bits it captured.
+// What the TAP must give:
+// - connect() before the first scan of a client, disconnect() after its
+//   last; one thread.
+// - load_ir() before the first scan_dr() of a client, so that a shared
+//   scan can send the instruction again.
 #ifndef SLDTAP_NODE_LINK_H
 #define SLDTAP_NODE_LINK_H
 

@@ -14,8 +14,8 @@ using scxsim::PinStep;
 
 namespace {
 
-// A client that sends reads and no clocks in Shift-DR gets this many held
-// reads per data bit before it is cut off.
+// Reads held within one data scan before the client is cut off: four for
+// each bit of the longest scan (a client that reads without clocking).
 const size_t MAX_HELD_READS = 4 * MAX_DR_BITS;
 
 bool bit_of(const std::vector<uint8_t> &bytes, size_t index) {
@@ -40,13 +40,14 @@ bool TapSession::begin(std::string *message) {
     tck_ = trst_ = false;
     held_.clear();
     dr_bits_ = 0;
+    scan_open_ = false;
     idle_clocks_ = 0;
     failed_ = false;
     return link_.connect(message);
 }
 
 void TapSession::end() {
-    if (!failed_ && !held_.empty())
+    if (!failed_ && scan_open_)
         std::fprintf(stderr,
                      "sldtap: the client went away in the middle of a data scan; the scan was not sent to "
                      "the node\n");
@@ -205,6 +206,7 @@ bool TapSession::enter(State from, State to) {
         if (node_selected_) {
             dr_in_.clear();
             dr_bits_ = 0;
+            scan_open_ = true;
             ++debugger_dr_scans_;
         } else {
             const uint8_t id[4] = {uint8_t(idcode_), uint8_t(idcode_ >> 8), uint8_t(idcode_ >> 16),
@@ -213,7 +215,7 @@ bool TapSession::enter(State from, State to) {
         }
         return true;
     case State::exit1_dr:
-        if (from == State::shift_dr && node_selected_)
+        if ((from == State::shift_dr || from == State::capture_dr) && node_selected_)
             return finish_node_scan();
         return true;
     case State::shift_dr:
@@ -227,6 +229,7 @@ bool TapSession::enter(State from, State to) {
 }
 
 bool TapSession::finish_node_scan() {
+    scan_open_ = false;
     if (dr_bits_ == 0)
         return true;
     std::string message;

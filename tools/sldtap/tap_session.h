@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "node_link.h"
+#include "numbers.h"
 #include "scxsim_pins.h"
 #include "session.h"
 #include "tap.h"
 
 namespace sldtap {
 
-// Longest data scan held for the node, in bits.
-const unsigned long MAX_DR_BITS = 65536;
+// Longest data scan held for the node, in bits: the tools' longest scan.
+const unsigned long MAX_DR_BITS = sldtool::MAX_SCAN_LENGTH;
 // Silence, in milliseconds, after which a client that left reads of an
 // unfinished data scan outstanding is taken to wait for them.
 const int STALL_MS = 1000;
@@ -71,6 +72,7 @@ class TapSession : public bitbang::Session {
     std::vector<uint8_t> dr_in_;
     unsigned long dr_bits_ = 0;
     std::vector<int32_t> held_;
+    bool scan_open_ = false; // a node scan begun and not yet run
     unsigned long idle_clocks_ = 0;
     std::vector<scxsim::PinStep> steps_;
     std::vector<uint8_t> captured_;
