@@ -11,7 +11,8 @@ case "${1:-}" in
   --test)
     packages+=(g++-multilib binutils googletest libgtest-dev libgmock-dev
                clang libclang-rt-14-dev valgrind openocd
-               python3 python3-pytest python3-hypothesis) ;;
+               python3 python3-pytest python3-hypothesis
+               gcc-riscv64-unknown-elf gdb-multiarch) ;;
   --bench)
     packages+=(libbenchmark-dev gnuplot-nox valgrind python3 openocd) ;;
   "") ;;

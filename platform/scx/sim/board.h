@@ -12,7 +12,7 @@
 namespace scxsim {
 namespace detail {
 
-enum class NodeKind { memory, stream, probe, shift };
+enum class NodeKind { memory, stream, probe, shift, riscv };
 
 struct ShiftRegisterDesc {
     uint64_t instruction;
@@ -30,6 +30,9 @@ struct NodeDesc {
     unsigned probe_width = 32;
     unsigned source_width = 32;
     std::vector<ShiftRegisterDesc> registers; // shift
+    uint32_t idcode = 1;                      // riscv: the transport's IDCODE
+    uint32_t ram_base = 0x80000000;           // riscv: the hart's RAM
+    uint32_t ram_size = 0x10000;
     // The node information word the hub reports for this node.
     uint32_t info_word() const;
 };

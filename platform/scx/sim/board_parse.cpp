@@ -43,7 +43,7 @@ const uint64_t MAX_NODE_STATE_BYTES = uint64_t(256) << 20;
 const uint64_t MAX_BOARD_FILE_BYTES = uint64_t(16) << 20;
 
 // Bytes of simulated state a node allocates: memory words take 8 bytes
-// whatever their width.
+// whatever their width, a riscv node its RAM.
 uint64_t state_bytes(const NodeDesc &n) {
     switch (n.kind) {
     case NodeKind::memory:
@@ -52,6 +52,8 @@ uint64_t state_bytes(const NodeDesc &n) {
         return uint64_t(n.depth) * 2;
     case NodeKind::probe:
         return bytes_for(n.probe_width) + bytes_for(n.source_width);
+    case NodeKind::riscv:
+        return n.ram_size;
     case NodeKind::shift:
         break;
     }
@@ -281,8 +283,20 @@ class Parser {
                 n.registers.push_back(ShiftRegisterDesc{1, 8});
                 highest_instruction = 1;
             }
+        } else if (kind == "riscv") {
+            n.kind = NodeKind::riscv;
+            check_keys(v, path, {"model", "instance", "manufacturer", "node_id", "version", "idcode", "base", "size"});
+            highest_instruction = 0x1F; // BYPASS
+            const uint64_t idcode = 1, base = 0x80000000, size = 0x10000;
+            n.idcode = uint32_t(field(v, "idcode", path, 0, 0xFFFFFFFFu, &idcode, true));
+            n.ram_base = uint32_t(field(v, "base", path, 0, 0xFFFFFFFCu, &base, true));
+            n.ram_size = uint32_t(field(v, "size", path, 4, MAX_NODE_STATE_BYTES, &size, true));
+            if (n.ram_base % 4 || n.ram_size % 4)
+                fail(path, "base and size must be multiples of 4");
+            if (uint64_t(n.ram_base) + n.ram_size > (uint64_t(1) << 32))
+                fail(path + ".size", "the RAM ends beyond the 32-bit address space");
         } else {
-            fail(path + ".model", "unknown model \"" + kind + "\" (memory, stream, probe or shift)");
+            fail(path + ".model", "unknown model \"" + kind + "\" (memory, stream, probe, shift or riscv)");
         }
         if (uint64_t(highest_instruction) > low_mask(m))
             fail(path + ".model", "model " + kind + " needs a hub ir_width of at least " +
@@ -297,7 +311,7 @@ class Parser {
             fail(path, "this node brings the simulated node state to " +
                            std::to_string((state_bytes_ + (1u << 20) - 1) >> 20) + " MiB, more than the " +
                            std::to_string(MAX_NODE_STATE_BYTES >> 20) +
-                           " MiB a board may hold (a memory node takes 8 bytes a word)");
+                           " MiB a board may hold (a memory node takes 8 bytes a word, a riscv node its RAM)");
         return n;
     }
 

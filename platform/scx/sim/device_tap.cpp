@@ -31,6 +31,10 @@ void Device::tck_rise(bool tms, bool tdi) {
     case TapState::shift_ir:
         stage_.shift(tdi);
         break;
+    case TapState::run_test_idle:
+        if (hub)
+            hub->idle(1);
+        break;
     default:
         break;
     }

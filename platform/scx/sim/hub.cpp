@@ -119,5 +119,10 @@ void Hub::vdr_update(const uint8_t *bits) {
         n->dr_update(bits);
 }
 
+void Hub::idle(uint64_t clocks) {
+    for (Node &n : nodes_)
+        n.idle(clocks);
+}
+
 } // namespace detail
 } // namespace scxsim

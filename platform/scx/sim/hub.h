@@ -32,6 +32,9 @@ class Hub {
     void vdr_capture(uint8_t *bits);
     void vdr_update(const uint8_t *bits);
 
+    // Run-Test/Idle clocks reach every node, selected or not.
+    void idle(uint64_t clocks);
+
   private:
     Node *selected_node();
     void hub_instruction(uint64_t value);

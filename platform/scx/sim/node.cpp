@@ -1,4 +1,5 @@
-// Node models: memory, byte stream, probe/source and plain shift registers.
+// Node models: memory, byte stream, probe/source, plain shift registers and
+// a RISC-V debug transport (riscv_dtm.h).
 #include "node.h"
 
 #include <cstring>
@@ -64,6 +65,9 @@ Node::Node(const NodeDesc &desc) : desc_(desc) {
         for (const ShiftRegisterDesc &r : desc_.registers)
             shift_.emplace_back(bytes_for(r.width), 0);
         break;
+    case NodeKind::riscv:
+        riscv_ = std::make_unique<RiscvDtm>(desc_);
+        break;
     }
 }
 
@@ -100,6 +104,8 @@ unsigned Node::dr_width() const {
             return desc_.registers[size_t(i)].width;
         break;
     }
+    case NodeKind::riscv:
+        return riscv_->dr_width(instruction_);
     }
     return 1; // bypass
 }
@@ -135,6 +141,9 @@ void Node::dr_capture(uint8_t *bits) {
             capture_vector(shift_[size_t(i)], bits);
         break;
     }
+    case NodeKind::riscv:
+        riscv_->dr_capture(instruction_, bits);
+        break;
     }
 }
 
@@ -167,7 +176,15 @@ void Node::dr_update(const uint8_t *bits) {
             store_vector(shift_[size_t(i)], desc_.registers[size_t(i)].width, bits);
         break;
     }
+    case NodeKind::riscv:
+        riscv_->dr_update(instruction_, bits);
+        break;
     }
+}
+
+void Node::idle(uint64_t clocks) {
+    if (riscv_)
+        riscv_->idle(clocks);
 }
 
 bool Node::memory_peek(unsigned long address, uint64_t *word) const {

@@ -5,9 +5,11 @@
 #define SCXSIM_NODE_H
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "board.h"
+#include "riscv_dtm.h"
 
 namespace scxsim {
 namespace detail {
@@ -44,6 +46,8 @@ class Node {
     // Fills bytes_for(dr_width()) bytes, which must be zero beforehand.
     void dr_capture(uint8_t *bits);
     void dr_update(const uint8_t *bits);
+    // Run-Test/Idle clocks of the node's device: time for a riscv node.
+    void idle(uint64_t clocks);
 
     // The device side.
     bool memory_peek(unsigned long address, uint64_t *word) const;
@@ -72,6 +76,8 @@ class Node {
     std::vector<uint8_t> source_;
     // shift, parallel to desc_.registers
     std::vector<std::vector<uint8_t>> shift_;
+    // riscv
+    std::unique_ptr<RiscvDtm> riscv_;
 };
 
 } // namespace detail

@@ -42,7 +42,8 @@ SCX_ERROR drive_state(const OpenRecord &o, SCX_OPEN *h) {
 }
 
 // The frame of run_test_idle, delay and flush: nothing to simulate beyond
-// the checks, since scans take effect at once and no time is modelled.
+// the checks, since scans take effect at once, except that Run-Test/Idle
+// clocks are the time of the nodes that model any (a riscv node's hart).
 SCX_ERROR plain_call(Fn fn, SCX_OPEN *handle, const unsigned long *arg) {
     return guarded([&] {
         ApiCall c(fn);
@@ -55,7 +56,10 @@ SCX_ERROR plain_call(Fn fn, SCX_OPEN *handle, const unsigned long *arg) {
             return c.finish(c.fault_code);
         if (!o)
             return c.finish(E_UNKNOWN_HANDLE);
-        return c.finish(drive_state(*o, handle));
+        const SCX_ERROR e = drive_state(*o, handle);
+        if (e == SCX_NO_ERROR && fn == Fn::run_test_idle && o->device->hub)
+            o->device->hub->idle(*arg);
+        return c.finish(e);
     });
 }
 

@@ -182,6 +182,11 @@ std::vector<std::string> trace_text_of_cable(unsigned long persistent_id);
 // "shift" (registers: instruction -> width; default {"1": 8}):
 //   each listed instruction selects its own register of that width;
 //   captures its content, update stores the bits written
+// "riscv" (a RISC-V debug transport, debug module and RV32I hart with
+// RAM at base, size bytes; defaults 0x80000000 and 64 KiB; riscv_dtm.h):
+//   0x01 IDCODE  32 bits; 0x10 dtmcs 32 bits; 0x11 dmi 41 bits. The hart
+//   runs 64 instructions after each data scan of the node and one per
+//   Run-Test/Idle clock of the device (README.md, "The riscv node")
 
 // What the device side of a node sees. Bits in scan-buffer order.
 bool memory_peek(unsigned long cable, unsigned long position, unsigned node, unsigned long address,

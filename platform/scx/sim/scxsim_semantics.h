@@ -91,7 +91,9 @@
 // byte 0, and nothing beyond. A length of 0 still captures and updates.
 // write_bits and read_bits may be the same buffer. run_test_idle, delay and
 // flush do nothing beyond their checks: scans take effect at once and no
-// time passes.
+// time passes, except that run_test_idle's clocks (like pin-level clocks in
+// Run-Test/Idle) are the only time a riscv node's hart has besides the
+// node's own data scans.
 //
 // ---- Hubs ------------------------------------------------------------------------------
 // The hub word is ir_width (m) | manufacturer << 8 | node_count << 19 |
