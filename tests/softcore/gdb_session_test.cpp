@@ -95,7 +95,9 @@ const std::vector<std::string> EXPECTED = {
 // Runs gdb-multiarch in batch mode on the script; its standard output, or
 // a failure message starting with "FAIL".
 std::string run_gdb(const std::string &gdb, const std::string &script, Ms timeout) {
-    const std::string path = ::testing::TempDir() + "softcore_session.gdb";
+    // One file per process: ctest runs the sessions side by side.
+    const std::string path =
+        ::testing::TempDir() + "softcore_session_" + std::to_string(::getpid()) + ".gdb";
     FILE *f = std::fopen(path.c_str(), "w");
     if (!f)
         return "FAIL cannot write " + path;
@@ -113,10 +115,12 @@ std::string run_gdb(const std::string &gdb, const std::string &script, Ms timeou
             break;
         out += line + "\n";
     }
-    if (g.wait_exit(Ms(2000)) == -2) {
+    const bool finished = g.wait_exit(Ms(2000)) != -2;
+    if (!finished)
         g.stop();
+    std::remove(path.c_str());
+    if (!finished)
         return "FAIL gdb did not finish within the time-out\n" + out + g.error_text();
-    }
     return out + g.error_text();
 }
 
