@@ -1,6 +1,7 @@
 // The TAP that sldtap presents, driven by the client's pin steps.
 #include "tap_session.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "printable.h"
@@ -16,6 +17,8 @@ namespace {
 // Reads held within one data scan before the client is cut off: four for
 // each bit of the longest scan (a client that reads without clocking).
 const size_t MAX_HELD_READS = 4 * MAX_DR_BITS;
+// Request bytes run by one call of the Shift-DR fast path.
+const size_t SHIFT_WINDOW = 4096;
 
 bool bit_of(const std::vector<uint8_t> &bytes, size_t index) {
     return (bytes[index / 8] >> (index % 8)) & 1;
@@ -70,8 +73,8 @@ Outcome TapSession::feed(const char *data, size_t n, std::string *replies) {
     size_t i = 0;
     while (ok && i < n) {
         if (state_ == State::shift_dr && node_selected_ && !trst_) {
-            i = shift_node_bits(data, i, n, &ok);
-            if (!ok || i == n)
+            i = shift_node_bits(data, i, n);
+            if (i == n)
                 break;
         }
         const char c = data[i++];
@@ -116,41 +119,51 @@ Outcome TapSession::feed(const char *data, size_t n, std::string *replies) {
     return {};
 }
 
-size_t TapSession::shift_node_bits(const char *data, size_t i, size_t n, bool *ok) {
+size_t TapSession::shift_node_bits(const char *data, size_t i, size_t n) {
     // Within a node scan's Shift-DR with TMS low, a falling edge shows the
     // captured bit of the next index, a rising edge takes TDI, a read is
-    // held: what rising_edge(), falling_edge() and read() would do, without
-    // the state machine. Any other request leaves it to them.
+    // held: what falling_edge(), rising_edge() and read() do there, on
+    // local copies, with room made for one bit and one read per byte. Any
+    // other request, and a bit or read over the limits, is left to them;
+    // so are the bytes after a window, which bounds the room made.
+    n = std::min(n, i + SHIFT_WINDOW);
+    unsigned long bits = dr_bits_;
+    bool tck = tck_;
+    int32_t tdo = tdo_;
+    size_t held = held_.size();
+    held_.resize(held + (n - i));
+    dr_in_.resize((std::min(bits + (n - i), MAX_DR_BITS) + 7) / 8);
+    int32_t *const reads = held_.data(); // raw: the byte stores below alias anything
+    uint8_t *const in = dr_in_.data();
     for (; i < n; ++i) {
-        switch (data[i]) {
-        case '0':
-        case '1':
-            if (tck_)
-                tdo_ = static_cast<int32_t>(dr_bits_);
-            tck_ = false;
-            break;
-        case '4':
-        case '5':
-            if (!tck_) {
-                if (dr_bits_ >= MAX_DR_BITS)
-                    return i; // rising_edge() refuses it
-                shift_in(data[i] == '5');
+        const char c = data[i];
+        if (c == 'R') {
+            if (held == 0 && tdo < 0)
+                out_->push_back(tdo == HELD_LOW ? '0' : '1');
+            else if (held < MAX_HELD_READS)
+                reads[held++] = tdo;
+            else
+                break;
+        } else if ((c & ~5) == '0') { // '0', '1', '4', '5': TMS low
+            const bool rise = c & 4;
+            if (rise && !tck) {
+                if (bits == MAX_DR_BITS)
+                    break;
+                in[bits / 8] = uint8_t(in[bits / 8] | unsigned(c & 1) << (bits % 8));
+                ++bits;
+            } else if (!rise && tck) {
+                tdo = static_cast<int32_t>(bits);
             }
-            tck_ = true;
+            tck = rise;
+        } else if (c != 'B' && c != 'b') {
             break;
-        case 'R':
-            if (!read()) {
-                *ok = false;
-                return i;
-            }
-            break;
-        case 'B':
-        case 'b':
-            break;
-        default:
-            return i;
         }
     }
+    dr_bits_ = bits;
+    tck_ = tck;
+    tdo_ = tdo;
+    held_.resize(held);
+    dr_in_.resize((bits + 7) / 8);
     return i;
 }
 

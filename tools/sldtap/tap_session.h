@@ -47,8 +47,8 @@ class TapSession : public bitbang::Session {
 
     void reset();
     // Runs requests data[i, n) while the TAP stays in a node scan's
-    // Shift-DR; returns where it stopped. *ok false: close.
-    size_t shift_node_bits(const char *data, size_t i, size_t n, bool *ok);
+    // Shift-DR; returns where it stopped.
+    size_t shift_node_bits(const char *data, size_t i, size_t n);
     // Appends one TDI bit to the node scan under way.
     void shift_in(bool tdi);
     bool rising_edge(bool tms, bool tdi);
