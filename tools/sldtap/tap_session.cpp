@@ -1,4 +1,7 @@
-// The TAP that sldtap presents, driven by the client's pin steps.
+// The TAP that sldtap presents, driven by the client's requests straight from
+// each chunk: the bits of a node scan's Shift-DR, nearly all of a debug
+// session's bytes, take a fast path; every other request goes through the
+// state machine.
 #include "tap_session.h"
 
 #include <algorithm>
