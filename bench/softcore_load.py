@@ -103,7 +103,7 @@ def need(program):
     for d in os.environ.get("PATH", "").split(":"):
         if os.access(os.path.join(d or ".", program), os.X_OK):
             return
-    sys.exit(f"error: {program} not found (scripts/install-deps.sh --test installs it)")
+    sys.exit(f"error: {program} not found (scripts/install-deps.sh --test installs it; perf: --bench)")
 
 
 def make_image(directory):
