@@ -14,7 +14,7 @@ case "${1:-}" in
                python3 python3-pytest python3-hypothesis
                gcc-riscv64-unknown-elf gdb-multiarch) ;;
   --bench)
-    packages+=(libbenchmark-dev gnuplot-nox valgrind python3 openocd) ;;
+    packages+=(libbenchmark-dev gnuplot-nox valgrind linux-perf python3 openocd) ;;
   "") ;;
   *) echo "usage: $0 [--test|--bench]" >&2; exit 2 ;;
 esac

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -151,6 +152,15 @@ struct Chain {
     ~Chain() { std::remove(board.c_str()); }
 };
 
+// One TCK period as remote_bitbang requests: TCK low with TMS and TDI, a
+// read if asked, TCK high.
+void append_clock(std::string *bytes, int tms, int tdi, bool read) {
+    *bytes += char('0' + (tms << 1 | tdi));
+    if (read)
+        *bytes += 'R';
+    *bytes += char('4' + (tms << 1 | tdi));
+}
+
 std::map<std::string, unsigned long long> parse_stats(const std::string &line) {
     std::map<std::string, unsigned long long> fields;
     std::istringstream words(line);
@@ -225,6 +235,79 @@ TEST(SldtapScans, EachDebuggerScanIsOneNodeScanAndAtMostOneRoundTrip) {
     EXPECT_EQ(25u, idle["rti_clocks"]);
 }
 
+// The client's bytes may arrive cut anywhere: a raw client that reads
+// every bit of an instruction scan and of data scans of 13 and 64 bits,
+// each register written twice, gets the same replies whether it sends them
+// whole or a few bytes at a time (a scan's Shift-DR cut anywhere), and the
+// second scan of a register captures what the first wrote.
+TEST(SldtapScans, RepliesDoNotDependOnWhereTheClientsBytesAreCut) {
+    const std::string board = board_file();
+    harness::Sldtap tap;
+    std::string error;
+    ASSERT_TRUE(tap.start({"--board", board, "-c", "TapCable", "-d", "@1", "-n", "1"}, &error)) << error;
+    std::remove(board.c_str());
+    const std::vector<std::pair<unsigned, std::string>> scans = {
+        {2, "1a5c"}, {2, "0fff"}, {3, "0123456789abcdef"}, {3, "fedcba9876543210"}};
+    std::string bytes;
+    for (int i = 0; i < 5; ++i)
+        append_clock(&bytes, 1, 0, false);
+    std::vector<size_t> dr_reads; // where each data scan's replies begin
+    size_t reads = 0;
+    for (const auto &scan : scans) {
+        const unsigned bits = scan.first == 2 ? 13 : 64;
+        for (int tms : {0, 1, 1, 0, 0}) // Run-Test/Idle to Shift-IR
+            append_clock(&bytes, tms, 0, false);
+        for (unsigned i = 0; i < IR_WIDTH; ++i, ++reads)
+            append_clock(&bytes, i + 1 == IR_WIDTH, (scan.first >> i) & 1, true);
+        for (int tms : {1, 0, 1, 0, 0}) // Update-IR, Run-Test/Idle, to Shift-DR
+            append_clock(&bytes, tms, 0, false);
+        dr_reads.push_back(reads);
+        const std::vector<uint8_t> value = bytes_of(scan.second, bits);
+        for (unsigned i = 0; i < bits; ++i, ++reads)
+            append_clock(&bytes, i + 1 == bits, (value[i / 8] >> (i % 8)) & 1, true);
+        append_clock(&bytes, 1, 0, false); // Update-DR
+        bytes += 'B';
+    }
+    bytes += 'Q';
+    auto replies = [&](size_t chunk) {
+        std::string got;
+        const int fd = harness::connect_loopback(tap.port(), Ms(5000));
+        if (fd < 0)
+            return got;
+        for (size_t at = 0; at < bytes.size(); at += chunk) {
+            const size_t n = std::min(chunk, bytes.size() - at);
+            if (::send(fd, bytes.data() + at, n, MSG_NOSIGNAL) != ssize_t(n))
+                break;
+            if (chunk < bytes.size())
+                std::this_thread::sleep_for(std::chrono::microseconds(200)); // one read each, mostly
+        }
+        char buffer[4096];
+        pollfd p{fd, POLLIN, 0};
+        for (int waits = 0; waits < 100 && ::poll(&p, 1, 100) >= 0; ++waits) { // until sldtap closes, 10 s at most
+            const ssize_t n = p.revents ? ::recv(fd, buffer, sizeof buffer, 0) : 1;
+            if (n <= 0)
+                break;
+            if (p.revents)
+                got.append(buffer, size_t(n));
+        }
+        ::close(fd);
+        return got;
+    };
+    // The registers keep what the last connection wrote: from the second
+    // connection on, every one starts alike.
+    ASSERT_EQ(reads, replies(bytes.size()).size());
+    const std::string whole = replies(bytes.size());
+    ASSERT_EQ(reads, whole.size()) << whole;
+    for (size_t s = 0; s < scans.size(); s += 2) { // the second scan shifts out what the first wrote
+        const unsigned bits = scans[s].first == 2 ? 13 : 64;
+        const std::vector<uint8_t> value = bytes_of(scans[s].second, bits);
+        for (unsigned i = 0; i < bits; ++i)
+            EXPECT_EQ((value[i / 8] >> (i % 8)) & 1 ? '1' : '0', whole[dr_reads[s + 1] + i]) << "scan " << s + 1;
+    }
+    for (size_t chunk : {size_t(1), size_t(2), size_t(7), size_t(64)})
+        EXPECT_EQ(whole, replies(chunk)) << "sent " << chunk << " bytes at a time";
+}
+
 // Faults, behind OpenOCD so that a second process (openocd_peer) sees the
 // hub lock: held while a client is connected, free once it is gone.
 class SldtapFaults : public ::testing::Test {
@@ -272,12 +355,7 @@ TEST_F(SldtapFaults, AClientGoneMidScanReleasesTheLock) {
     // Shift-DR, then gone. (No reads: held ones would end the connection
     // after 1 s of silence, before the check below on a loaded machine.)
     std::string bytes;
-    auto clock = [&bytes](int tms, int tdi, bool read) {
-        bytes += char('0' + (tms << 1 | tdi));
-        if (read)
-            bytes += 'R';
-        bytes += char('4' + (tms << 1 | tdi));
-    };
+    auto clock = [&bytes](int tms, int tdi, bool read) { append_clock(&bytes, tms, tdi, read); };
     for (int i = 0; i < 5; ++i)
         clock(1, 0, false);
     for (int tms : {0, 1, 1, 0, 0})

@@ -14,6 +14,23 @@
 
 namespace bitbang {
 
+// What one request byte asks for.
+enum class Request : unsigned char { drive, sample, reset, light, quit, bad_byte };
+
+// The request of byte c. For `drive`, c - '0' holds TCK, TMS and TDI (bits
+// 2, 1, 0); for `reset`, c - 'r' holds TRST and SRST (bits 1, 0).
+inline Request request_of(char c) {
+    if (c >= '0' && c <= '7')
+        return Request::drive;
+    if (c == 'R')
+        return Request::sample;
+    if (c >= 'r' && c <= 'u')
+        return Request::reset;
+    if (c == 'B' || c == 'b')
+        return Request::light;
+    return c == 'Q' ? Request::quit : Request::bad_byte;
+}
+
 // Why a chunk of requests stopped before its end.
 enum class Stop { none, quit, bad_byte };
 

@@ -1,6 +1,10 @@
-// The TAP that sldtap presents, driven by the client's pin steps.
+// The TAP that sldtap presents, driven by the client's requests straight from
+// each chunk: the bits of a node scan's Shift-DR, nearly all of a debug
+// session's bytes, take a fast path; every other request goes through the
+// state machine.
 #include "tap_session.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "printable.h"
@@ -10,13 +14,14 @@
 namespace sldtap {
 
 using bitbang::Outcome;
-using scxsim::PinStep;
 
 namespace {
 
 // Reads held within one data scan before the client is cut off: four for
 // each bit of the longest scan (a client that reads without clocking).
 const size_t MAX_HELD_READS = 4 * MAX_DR_BITS;
+// Request bytes run by one call of the Shift-DR fast path.
+const size_t SHIFT_WINDOW = 4096;
 
 bool bit_of(const std::vector<uint8_t> &bytes, size_t index) {
     return (bytes[index / 8] >> (index % 8)) & 1;
@@ -64,27 +69,33 @@ bool TapSession::fail(const std::string &message) {
 }
 
 Outcome TapSession::feed(const char *data, size_t n, std::string *replies) {
-    steps_.clear();
-    const bitbang::Decoded d = bitbang::decode_requests(data, n, &steps_);
+    using bitbang::Request;
     out_ = replies;
     bool ok = true;
-    for (size_t i = 0; ok && i < steps_.size(); ++i) {
-        const PinStep &s = steps_[i];
-        switch (s.kind) {
-        case PinStep::Kind::drive:
-            if (!trst_ && s.tck_or_trst != tck_) {
-                if (s.tck_or_trst)
-                    ok = rising_edge(s.tms_or_srst, s.tdi);
+    Request stop = Request::light; // quit or bad_byte when a byte ended the chunk
+    size_t i = 0;
+    while (ok && i < n) {
+        if (state_ == State::shift_dr && node_selected_ && !trst_) {
+            i = shift_node_bits(data, i, n);
+            if (i == n)
+                break;
+        }
+        const char c = data[i++];
+        const Request r = bitbang::request_of(c);
+        if (r == Request::drive) {
+            const unsigned v = unsigned(c - '0');
+            const bool tck = v & 4;
+            if (!trst_ && tck != tck_) {
+                if (tck)
+                    ok = rising_edge(v & 2, v & 1);
                 else
                     falling_edge();
             }
-            tck_ = s.tck_or_trst;
-            break;
-        case PinStep::Kind::sample:
+            tck_ = tck;
+        } else if (r == Request::sample) {
             ok = read();
-            break;
-        case PinStep::Kind::reset:
-            trst_ = s.tck_or_trst;
+        } else if (r == Request::reset) {
+            trst_ = unsigned(c - 'r') & 2;
             if (trst_) {
                 if (!held_.empty())
                     ok = fail("TRST cut a data scan of the node short; its reads cannot be answered, closing "
@@ -94,20 +105,76 @@ Outcome TapSession::feed(const char *data, size_t n, std::string *replies) {
                 else
                     ok = false;
             }
+        } else if (r != Request::light) {
+            stop = r;
             break;
         }
     }
     out_ = nullptr;
     if (!ok)
         return {Outcome::Kind::close_now, failure_ + "; closing the connection"};
-    if (d.stop == bitbang::Stop::quit)
+    if (stop == Request::quit)
         return {Outcome::Kind::close_replied, ""};
-    if (d.stop == bitbang::Stop::bad_byte) {
+    if (stop == Request::bad_byte) {
         failed_ = true;
-        return {Outcome::Kind::close_replied,
-                bitbang::bad_byte_message(static_cast<unsigned char>(data[d.used - 1]))};
+        return {Outcome::Kind::close_replied, bitbang::bad_byte_message(static_cast<unsigned char>(data[i - 1]))};
     }
     return {};
+}
+
+size_t TapSession::shift_node_bits(const char *data, size_t i, size_t n) {
+    // Within a node scan's Shift-DR with TMS low, a falling edge shows the
+    // captured bit of the next index, a rising edge takes TDI, a read is
+    // held: what falling_edge(), rising_edge() and read() do there, on
+    // local copies, with room made for one bit and one read per byte. Any
+    // other request, and a bit or read over the limits, is left to them;
+    // so are the bytes after a window, which bounds the room made.
+    n = std::min(n, i + SHIFT_WINDOW);
+    unsigned long bits = dr_bits_;
+    bool tck = tck_;
+    int32_t tdo = tdo_;
+    size_t held = held_.size();
+    held_.resize(held + (n - i));
+    dr_in_.resize((std::min(bits + (n - i), MAX_DR_BITS) + 7) / 8);
+    int32_t *const reads = held_.data(); // raw: the byte stores below alias anything
+    uint8_t *const in = dr_in_.data();
+    for (; i < n; ++i) {
+        const char c = data[i];
+        if (c == 'R') {
+            if (held == 0 && tdo < 0)
+                out_->push_back(tdo == HELD_LOW ? '0' : '1');
+            else if (held < MAX_HELD_READS)
+                reads[held++] = tdo;
+            else
+                break;
+        } else if ((c & ~5) == '0') { // '0', '1', '4', '5': TMS low
+            const bool rise = c & 4;
+            if (rise && !tck) {
+                if (bits == MAX_DR_BITS)
+                    break;
+                in[bits / 8] = uint8_t(in[bits / 8] | unsigned(c & 1) << (bits % 8));
+                ++bits;
+            } else if (!rise && tck) {
+                tdo = static_cast<int32_t>(bits);
+            }
+            tck = rise;
+        } else if (c != 'B' && c != 'b') {
+            break;
+        }
+    }
+    dr_bits_ = bits;
+    tck_ = tck;
+    tdo_ = tdo;
+    held_.resize(held);
+    dr_in_.resize((bits + 7) / 8);
+    return i;
+}
+
+void TapSession::shift_in(bool tdi) {
+    if (dr_bits_ % 8 == 0)
+        dr_in_.push_back(0);
+    dr_in_[dr_bits_ / 8] = uint8_t(dr_in_[dr_bits_ / 8] | unsigned(tdi) << (dr_bits_ % 8));
+    ++dr_bits_;
 }
 
 int TapSession::idle_limit_ms() const {
@@ -155,10 +222,7 @@ bool TapSession::rising_edge(bool tms, bool tdi) {
         if (dr_bits_ >= MAX_DR_BITS)
             return fail("a data scan longer than " + std::to_string(MAX_DR_BITS) +
                         " bits cannot be held for the node");
-        if (dr_bits_ % 8 == 0)
-            dr_in_.push_back(0);
-        dr_in_[dr_bits_ / 8] = uint8_t(dr_in_[dr_bits_ / 8] | unsigned(tdi) << (dr_bits_ % 8));
-        ++dr_bits_;
+        shift_in(tdi);
     } else if (from == State::shift_dr) {
         idcode_register_.shift(tdi);
     } else if (from == State::run_test_idle && to == State::run_test_idle && node_selected_) {
@@ -232,8 +296,10 @@ bool TapSession::finish_node_scan() {
     std::string message;
     if (!link_.scan_dr(dr_in_, dr_bits_, &captured_, &message))
         return fail(message);
+    size_t at = out_->size();
+    out_->resize(at + held_.size());
     for (int32_t h : held_)
-        out_->push_back(h >= 0 ? (bit_of(captured_, size_t(h)) ? '1' : '0') : h == HELD_LOW ? '0' : '1');
+        (*out_)[at++] = h >= 0 ? (bit_of(captured_, size_t(h)) ? '1' : '0') : h == HELD_LOW ? '0' : '1';
     held_.clear();
     // Until the falling edge TDO still shows the scan's last bit.
     if (tdo_ >= 0)

@@ -13,7 +13,6 @@
 
 #include "node_link.h"
 #include "numbers.h"
-#include "scxsim_pins.h"
 #include "session.h"
 #include "tap.h"
 
@@ -47,6 +46,11 @@ class TapSession : public bitbang::Session {
     static const int32_t HELD_LOW = -1, HELD_HIGH = -2;
 
     void reset();
+    // Runs requests data[i, n) while the TAP stays in a node scan's
+    // Shift-DR; returns where it stopped.
+    size_t shift_node_bits(const char *data, size_t i, size_t n);
+    // Appends one TDI bit to the node scan under way.
+    void shift_in(bool tdi);
     bool rising_edge(bool tms, bool tdi);
     void falling_edge();
     // Answers a read now, or holds it behind a node scan. False: close.
@@ -74,7 +78,6 @@ class TapSession : public bitbang::Session {
     std::vector<int32_t> held_;
     bool scan_open_ = false; // a node scan begun and not yet run
     unsigned long idle_clocks_ = 0;
-    std::vector<scxsim::PinStep> steps_;
     std::vector<uint8_t> captured_;
     std::string *out_ = nullptr; // replies of the chunk being fed
     bool failed_ = false; // a message was printed for this connection
