@@ -5,7 +5,7 @@
 // The two are timed in alternating blocks within one run, so a change in
 // the machine's load falls on both.
 //
-//   sld_openocd_bench [--rounds N] [--block N]
+//   sld_openocd_bench [--rounds N] [--block N] [--hung-only]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +18,7 @@
 
 #include "core/scxcore.h"
 #include "openocd_harness.h"
+#include "openocd_hung.h"
 #include "scxopenocd.h"
 #include "sld.h"
 
@@ -188,7 +189,12 @@ void throughput(World &w, int tcl_port, const std::string &tap, int rounds, int 
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--hung-child") == 0)
+        return hung_child(argv[2], argv[3]);
     int rounds = 40, block = 100;
+    bool hung_only = false;
+    for (int i = 1; i < argc; ++i)
+        hung_only = hung_only || std::strcmp(argv[i], "--hung-only") == 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--rounds") == 0)
             rounds = std::max(1, std::atoi(argv[i + 1]));
@@ -225,8 +231,11 @@ int main(int argc, char **argv) {
 
     std::printf("OpenOCD %s over sldsim; device %s, node %u\n\n", endpoint.c_str(), w.device.c_str(),
                 SHIFT_NODE);
-    round_trip_table(w);
-    throughput(w, openocd.tcl_port(), tap, rounds, block);
+    if (!hung_only) {
+        round_trip_table(w);
+        throughput(w, openocd.tcl_port(), tap, rounds, block);
+    }
+    hung_section(argv[0], SLDTOOL_PATH, endpoint);
     sld_node_close(w.node);
     sld_hub_close(w.hub);
     return 0;
