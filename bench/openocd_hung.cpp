@@ -53,29 +53,33 @@ int hung_child(const std::string &good, const std::string &hung) {
         return 1;
     }
     std::atomic<bool> done{false};
-    std::atomic<long> scans{0};
+    std::atomic<long> scans{0}, failed{0};
     double longest_scan = 0;
     std::thread scanner([&] {
         unsigned char bits[4] = {1, 2, 3, 4}, back[4];
         while (!done) {
             const Clock::time_point t = Clock::now();
-            sld_node_access_dr(node, 32, bits, back, 0);
+            if (sld_node_access_dr(node, 32, bits, back, 0) != SLD_OK)
+                ++failed;
             longest_scan = std::max(longest_scan, ms_since(t));
             ++scans;
         }
     });
-    const int later_runs = 3;
+    // At least three refreshes, and refreshes every 10 ms for half a
+    // second, so that the scanning thread meets them.
     double later = 0;
-    for (int i = 0; i < later_runs; ++i) {
+    const Clock::time_point begin = Clock::now();
+    for (int i = 0; i < 3 || ms_since(begin) < 500; ++i) {
         start = Clock::now();
         sld_refresh_hardware();
         get_hardware();
         later = std::max(later, ms_since(start));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     done = true;
     scanner.join();
-    std::printf("first %.0f %d\nlater %.0f\nscan %.0f %ld\n", first, first_status, later, longest_scan,
-                scans.load());
+    std::printf("first %.1f %d\nlater %.1f\nscan %.1f %ld %ld\n", first, first_status, later, longest_scan,
+                scans.load(), failed.load());
     return 0;
 }
 
@@ -103,8 +107,13 @@ void hung_section(const std::string &self, const std::string &sldtool, const std
             return;
         }
         double ms = 0;
+        long scans = 0, failed = 0;
+        if (std::sscanf(line.c_str(), "scan %lf %ld %ld", &ms, &scans, &failed) == 3) {
+            std::printf("| %s (%ld scans, %ld failed) | %.1f |\n", label, scans, failed, ms);
+            continue;
+        }
         std::sscanf(line.c_str(), "%*s %lf", &ms);
-        std::printf("| %s | %.0f |\n", label, ms);
+        std::printf("| %s | %.1f |\n", label, ms);
     }
     child.wait_exit(harness::Ms(30000));
     harness::Child tool;
