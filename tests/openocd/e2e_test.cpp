@@ -230,17 +230,20 @@ TEST_F(OpenOcdEndToEnd, OpenOcdKilledMidRunGivesCleanErrorsAndARestartRecovers) 
 }
 
 TEST_F(OpenOcdEndToEnd, AHungSecondServerCostsOnlyTheFirstQueryAndStopsNoScan) {
-    harness::HungServer hung;
+    harness::HungServer hung, also_hung;
     std::string error;
     ASSERT_TRUE(hung.start(&error)) << error;
+    ASSERT_TRUE(also_hung.start(&error)) << error;
     const std::string hung_endpoint = "127.0.0.1:" + std::to_string(hung.port());
-    Peer peer(servers.endpoint() + "," + hung_endpoint);
-    // The first query waits for the hung server's attempt up to its 2 s
-    // bound, not the 12 s of a connect and an install reply.
+    Peer peer(servers.endpoint() + "," + hung_endpoint + ",127.0.0.1:" + std::to_string(also_hung.port()));
+    // The first query waits for the hung servers' attempts, made in
+    // parallel, up to its 2 s bound: not 2 s each, nor the 12 s of a
+    // connect and an install reply.
     Clock::time_point start = Clock::now();
     ASSERT_EQ("0", peer.ask("chain"));
     EXPECT_LE(ms_since(start), 2000 + 1500);
     EXPECT_EQ(1, hung.accepted());
+    EXPECT_EQ(1, also_hung.accepted());
     // Later queries do not wait for it at all, while its attempt still runs.
     for (int i = 0; i < 3; ++i) {
         const std::string answer = peer.ask("hardware");
