@@ -13,47 +13,17 @@
 #include <thread>
 #include <vector>
 
+#include "e2e_support.h"
 #include "openocd_harness.h"
 #include "process.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using e2e::Clock;
+using e2e::ms_since;
+using e2e::Peer;
+using e2e::Servers;
 using harness::Ms;
-
-// sldsim serving the default board's first cable, and OpenOCD on it.
-class Servers {
-  public:
-    bool start(std::string *error, int tcl_port = 0) {
-        return (sim.process.pid() > 0 || sim.start({}, error)) &&
-               openocd.start(sim.port(), error, {}, tcl_port);
-    }
-    std::string endpoint() const { return "127.0.0.1:" + std::to_string(openocd.tcl_port()); }
-    std::string cable() const { return "openocd@" + endpoint(); }
-    harness::Sldsim sim;
-    harness::OpenOcd openocd;
-};
-
-// An openocd_peer process: one command line in, one answer line out.
-class Peer {
-  public:
-    Peer(const std::string &endpoint) {
-        std::string error;
-        started_ = process_.start(OPENOCD_PEER_PATH, {endpoint}, &error, true);
-        EXPECT_TRUE(started_) << error;
-    }
-    std::string ask(const std::string &command, Ms timeout = Ms(20000)) {
-        std::string answer;
-        if (!started_ || !process_.write_line(command) || !process_.read_line(&answer, timeout))
-            return "no answer to \"" + command + "\": " + process_.error_text();
-        return answer;
-    }
-    harness::Child &process() { return process_; }
-
-  private:
-    harness::Child process_;
-    bool started_ = false;
-};
 
 // Runs sldtool to its end; its output, error text and exit code.
 ProcessResult run_sldtool(const std::vector<std::string> &args) {
@@ -75,10 +45,6 @@ ProcessResult sldtool(const Servers &servers, std::initializer_list<std::string>
     std::vector<std::string> all = {"--openocd", servers.endpoint()};
     all.insert(all.end(), args.begin(), args.end());
     return run_sldtool(all);
-}
-
-long ms_since(Clock::time_point start) {
-    return long(std::chrono::duration_cast<Ms>(Clock::now() - start).count());
 }
 
 class OpenOcdEndToEnd : public ::testing::Test {

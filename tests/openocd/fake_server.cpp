@@ -80,7 +80,7 @@ void FakeServer::converse(int fd) {
             const std::string message = pending.substr(0, end);
             pending.erase(0, end + 1);
             // The keep-alive's lone nop comes whenever it likes: not counted.
-            const bool keep_alive = message.compare(0, 13, "sldocd1_call ") == 0 && op_of(message) == "nop";
+            const bool keep_alive = message.compare(0, 13, "sldocd2_call ") == 0 && op_of(message) == "nop";
             messages_ += keep_alive ? 0 : 1;
             Answer answer;
             {
@@ -100,7 +100,7 @@ void FakeServer::converse(int fd) {
 
 namespace {
 
-const std::string CALL = "sldocd1_call ", SEQUENCE = "sldocd1_seq ";
+const std::string CALL = "sldocd2_call ", SEQUENCE = "sldocd2_seq ";
 
 } // namespace
 

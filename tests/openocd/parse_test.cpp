@@ -136,7 +136,7 @@ TEST(OpenOcdReply, ParsesOnlyAnswersToTheMessageSent) {
         {"7 ", false, ReplyKind::done, ""},
         {"7", false, ReplyKind::done, ""},
         {"", false, ReplyKind::done, ""},
-        {"invalid command name \"sldocd1_call\"", false, ReplyKind::done, ""},
+        {"invalid command name \"sldocd2_call\"", false, ReplyKind::done, ""},
     };
     for (const Case &c : cases) {
         Reply reply;
@@ -157,6 +157,23 @@ TEST(OpenOcdReply, ParsesOnlyAnswersToTheMessageSent) {
     EXPECT_TRUE(reply.held_failed);
     EXPECT_EQ(ReplyKind::failed, reply.kind);
     for (const char *bad : {"7 H K", "7 H", "7 H ", "7 HL"})
+        EXPECT_FALSE(parse_reply(bad, "7", &reply)) << bad;
+
+    // A grant that ended, and the news that somebody waits.
+    ASSERT_TRUE(parse_reply("7 F", "7", &reply));
+    EXPECT_EQ(ReplyKind::locked, reply.kind);
+    EXPECT_TRUE(reply.fenced);
+    EXPECT_FALSE(reply.waiters);
+    ASSERT_TRUE(parse_reply("7 W K 0a", "7", &reply));
+    EXPECT_EQ(ReplyKind::done, reply.kind);
+    EXPECT_EQ("0a", reply.payload);
+    EXPECT_TRUE(reply.waiters);
+    EXPECT_FALSE(reply.fenced);
+    ASSERT_TRUE(parse_reply("7 W H F", "7", &reply));
+    EXPECT_TRUE(reply.waiters && reply.held_failed && reply.fenced);
+    ASSERT_TRUE(parse_reply("7 L", "7", &reply));
+    EXPECT_FALSE(reply.fenced || reply.waiters) << "nothing kept from an earlier reply";
+    for (const char *bad : {"7 W", "7 W ", "7 F x", "7 H W K", "7 W W K"})
         EXPECT_FALSE(parse_reply(bad, "7", &reply)) << bad;
 }
 
@@ -238,7 +255,7 @@ TEST(OpenOcdScript, OnlyPlainWordsReachTheInterpreter) {
     EXPECT_EQ("dr p1-h2 auto0.tap 0x20 0xcafe", words);
     EXPECT_FALSE(call_words("dr", {"p1-h2", "a.tap;exec rm", "0x20", "0x0"}, &words));
     EXPECT_EQ("dr p1-h2 auto0.tap 0x20 0xcafe", words) << "unchanged";
-    EXPECT_EQ("sldocd1_seq 5 p1 {dr p1-h2 auto0.tap 0x20 0xcafe} {nop}",
+    EXPECT_EQ("sldocd2_seq 5 p1 {dr p1-h2 auto0.tap 0x20 0xcafe} {nop}",
               sequence_script("5", "p1", {words}, "nop"));
     EXPECT_EQ("", install_script("5", "p 1")) << "an unsafe process token";
     const std::string install = install_script("5", "p1");

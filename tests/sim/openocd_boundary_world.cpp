@@ -45,12 +45,14 @@ class OpenOcdBoundaryWorld final : public BoundaryWorld {
     bool simulated() const override { return false; }
 
     bool foreign_lock_device(unsigned long cable, unsigned long position) override {
-        return foreign(cable, "lock", device_key(cable, position)) == "K";
+        return foreign(cable, "lock", device_key(cable, position)).rfind("K", 0) == 0; // "K epoch"
     }
     bool foreign_unlock_device(unsigned long cable, unsigned long position) override {
         return foreign(cable, "unlock", device_key(cable, position)) == "K";
     }
-    bool foreign_lock_chain(unsigned long cable) override { return foreign(cable, "lock", "chain") == "K"; }
+    bool foreign_lock_chain(unsigned long cable) override {
+        return foreign(cable, "lock", "chain").rfind("K", 0) == 0; // "K epoch"
+    }
     bool foreign_unlock_chain(unsigned long cable) override {
         return foreign(cable, "unlock", "chain") == "K";
     }
@@ -133,7 +135,7 @@ class OpenOcdBoundaryWorld final : public BoundaryWorld {
         Cable *c = cable_of(cable);
         if (!c || key.empty())
             return "";
-        const std::string reply = c->client.run("sldocd1_call 1 pforeign-s1 " + op + " " + key + " " + owner);
+        const std::string reply = c->client.run("sldocd2_call 1 pforeign-s1 " + op + " " + key + " " + owner);
         return reply.size() > 2 ? reply.substr(2) : reply;
     }
 

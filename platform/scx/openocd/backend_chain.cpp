@@ -6,6 +6,7 @@
 
 #include "openocd_backend.h"
 #include "owner_tokens.h"
+#include "tcl_procs.h"
 
 namespace scxopenocd {
 namespace detail {
@@ -15,8 +16,10 @@ namespace {
 const char *const CHAIN_KEY = "chain";
 
 // The wait before the next try of a lock: short at first, then longer.
+// The server grants in arrival order, so the first waiter's pause is the
+// hand-over delay it adds.
 std::chrono::milliseconds retry_pause(unsigned attempt) {
-    return std::chrono::milliseconds(attempt < 4 ? 2u << attempt : 20u);
+    return std::chrono::milliseconds(attempt < 3 ? 1u << attempt : 10u);
 }
 
 // A device name that stays valid for the life of the process. Called
@@ -29,19 +32,27 @@ const char *interned(const std::string &name) {
 } // namespace
 
 SCX_ERROR OpenOcdBackend::acquire(size_t i, uint64_t generation, const std::string &key,
-                                  const std::string &owner, unsigned long timeout, SCX_OPEN *still_open) {
+                                  const std::string &owner, unsigned long timeout, SCX_OPEN *still_open,
+                                  std::string *epoch) {
     const bool forever = timeout >= FOREVER_MS;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeout);
+    // A caller that will wait queues at the server; a single try does not.
+    const char *const mode = timeout == 0 ? "t" : "w";
+    SCX_ERROR answer = SCX_NO_ERROR;
     for (unsigned attempt = 0;; ++attempt) {
         Reply reply;
-        const CallOutcome outcome = servers_[i]->call(generation, "lock", {key, owner}, REPLY_WAIT, &reply);
-        const SCX_ERROR answer = answer_of(outcome, reply);
+        const CallOutcome outcome =
+            servers_[i]->call(generation, "lock", {key, owner, mode}, REPLY_WAIT, &reply);
+        answer = answer_of(outcome, reply);
         if (answer != E_LOCKED) {
+            if (answer == SCX_NO_ERROR) {
+                *epoch = script_word_is_safe(reply.payload) ? reply.payload : "0";
+            }
             return answer;
         }
         const Clock::time_point now = Clock::now();
         if (!forever && now >= deadline) {
-            return E_LOCKED;
+            break;
         }
         // No connection is held while waiting: other threads go on.
         std::chrono::milliseconds pause = retry_pause(attempt);
@@ -52,9 +63,17 @@ SCX_ERROR OpenOcdBackend::acquire(size_t i, uint64_t generation, const std::stri
         std::this_thread::sleep_for(pause);
         DeviceHandle device;
         if (still_open && !device_of(still_open, &device)) {
-            return E_UNKNOWN_HANDLE;
+            answer = E_UNKNOWN_HANDLE;
+            break;
         }
     }
+    if (*mode == 'w') {
+        // Out of the queue at once, so that those behind do not wait for
+        // this caller's place to lapse.
+        Reply reply;
+        servers_[i]->call(generation, "leave", {key, owner}, REPLY_WAIT, &reply);
+    }
+    return answer;
 }
 
 SCX_ERROR OpenOcdBackend::lock_chain(SCX_CHAIN *chain, unsigned long timeout) {
@@ -72,7 +91,8 @@ SCX_ERROR OpenOcdBackend::lock_chain(SCX_CHAIN *chain, unsigned long timeout) {
             return E_LOCKED;
         }
     }
-    const SCX_ERROR answer = acquire(ref.server, ref.generation, CHAIN_KEY, me, timeout, nullptr);
+    std::string epoch;
+    const SCX_ERROR answer = acquire(ref.server, ref.generation, CHAIN_KEY, me, timeout, nullptr, &epoch);
     if (answer == SCX_NO_ERROR) {
         std::lock_guard<std::mutex> hold(state_);
         if (chains_[ref.server].generation == ref.generation) {

@@ -27,6 +27,25 @@ std::chrono::milliseconds scan_wait(unsigned long bits) {
 
 } // namespace
 
+bool OpenOcdBackend::news_fresh(size_t server) const {
+    return !servers_[server]->waiters() && servers_[server]->since_news() < KEEP_WAIT;
+}
+
+std::string OpenOcdBackend::grant_of(const DeviceHandle &device) {
+    return device.holds_lock && !device.fenced ? device.epoch : "0";
+}
+
+void OpenOcdBackend::note_reply(SCX_OPEN *handle, const Reply &reply) {
+    if (!reply.fenced) {
+        return;
+    }
+    std::lock_guard<std::mutex> hold(state_);
+    const auto it = devices_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it != devices_.end() && it->second.holds_lock) {
+        it->second.fenced = true;
+    }
+}
+
 SCX_ERROR OpenOcdBackend::device_call(SCX_OPEN *handle, const char *op,
                                       std::initializer_list<std::string_view> args,
                                       std::chrono::milliseconds reply_wait, Reply *reply) {
@@ -37,11 +56,17 @@ SCX_ERROR OpenOcdBackend::device_call(SCX_OPEN *handle, const char *op,
     if (device.gone) {
         return E_DEVICE_GONE;
     }
-    if (SCX_ERROR failed = held_failure(device)) {
+    if (SCX_ERROR failed = held_failure(handle, device)) {
         return failed;
     }
-    return answer_of(
+    if (device.holds_lock && device.fenced) {
+        // The grant ended at the server: nothing more is sent under it.
+        return E_LOCKED;
+    }
+    const SCX_ERROR answer = answer_of(
         servers_[device.server]->call(device.generation, op, args, reply_wait, reply, device.owner), *reply);
+    note_reply(handle, *reply);
+    return answer;
 }
 
 SCX_ERROR OpenOcdBackend::close_device(SCX_OPEN *handle) {
@@ -55,13 +80,13 @@ SCX_ERROR OpenOcdBackend::close_device(SCX_OPEN *handle) {
         device = it->second;
         devices_.erase(it);
     }
-    if (device.holds_lock) {
+    if (device.holds_lock || device.kept) {
         // Held-back scans go first; a failure among them is not reported.
         Reply reply;
         servers_[device.server]->call(device.generation, "unlock", {"d." + device.tap, device.owner},
                                       REPLY_WAIT, &reply, device.owner);
     }
-    held_failure(device);
+    held_failure(handle, device);
     return device.gone ? E_DEVICE_GONE : SCX_NO_ERROR;
 }
 
@@ -79,11 +104,50 @@ SCX_ERROR OpenOcdBackend::lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK
     if (!servers_[device.server]->connected(device.generation)) {
         return E_UNAVAILABLE;
     }
-    if (device.holds_lock) {
-        return E_LOCKED;
+    bool stale_kept = false;
+    {
+        std::unique_lock<std::mutex> hold(state_);
+        auto it = devices_.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == devices_.end()) {
+            return E_UNKNOWN_HANDLE;
+        }
+        if (it->second.holds_lock && !it->second.fenced) {
+            return E_LOCKED;
+        }
+        // A kept grant is still this handle's at the server (fresh, and
+        // nobody asked for it): taken up again without a message.
+        if (it->second.kept && Clock::now() - it->second.kept_since < KEEP_WAIT &&
+            news_fresh(device.server)) {
+            it->second.kept = false;
+            it->second.holds_lock = true;
+            it->second.fenced = false;
+            return SCX_NO_ERROR;
+        }
+        // A kept grant's unlock may be in flight: it must not end the
+        // grant this call is about to take.
+        released_.wait_for(hold, REPLY_WAIT + std::chrono::seconds(1), [&] {
+            it = devices_.find(reinterpret_cast<uintptr_t>(handle));
+            return it == devices_.end() || !it->second.releasing;
+        });
+        if (it == devices_.end()) {
+            return E_UNKNOWN_HANDLE;
+        }
+        stale_kept = it->second.kept;
+        it->second.kept = false;
+        it->second.holds_lock = false;
+        it->second.fenced = false;
     }
+    if (stale_kept) {
+        // Somebody may be queued for it: taking it up again would jump the
+        // queue, so it is given up and asked for like any other.
+        Reply reply;
+        servers_[device.server]->call(device.generation, "unlock",
+                                      {"d." + device.tap, device.owner, device.epoch}, REPLY_WAIT, &reply,
+                                      device.owner);
+    }
+    std::string epoch;
     const SCX_ERROR answer =
-        acquire(device.server, device.generation, "d." + device.tap, device.owner, timeout, handle);
+        acquire(device.server, device.generation, "d." + device.tap, device.owner, timeout, handle, &epoch);
     if (answer != SCX_NO_ERROR) {
         return answer;
     }
@@ -92,6 +156,8 @@ SCX_ERROR OpenOcdBackend::lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK
         const auto it = devices_.find(reinterpret_cast<uintptr_t>(handle));
         if (it != devices_.end()) {
             it->second.holds_lock = true;
+            it->second.fenced = false;
+            it->second.epoch = epoch;
             start_keep_alive();
             return SCX_NO_ERROR;
         }
@@ -105,6 +171,7 @@ SCX_ERROR OpenOcdBackend::lock(SCX_OPEN *handle, unsigned long timeout, SCX_PACK
 
 SCX_ERROR OpenOcdBackend::unlock(SCX_OPEN *handle) {
     DeviceHandle device;
+    bool keep = false;
     {
         std::lock_guard<std::mutex> hold(state_);
         const auto it = devices_.find(reinterpret_cast<uintptr_t>(handle));
@@ -117,18 +184,66 @@ SCX_ERROR OpenOcdBackend::unlock(SCX_OPEN *handle) {
         if (!it->second.holds_lock) {
             return E_NOT_LOCKED;
         }
-        it->second.holds_lock = false;
         device = it->second;
+        it->second.holds_lock = false;
+        keep = !device.fenced && servers_[device.server]->connected(device.generation) &&
+               news_fresh(device.server);
+    }
+    // Held-back scans that failed or were lost after they left: the unlock
+    // answers that, whatever else happens.
+    const SCX_ERROR failed_before = held_failure(handle, device);
+    {
+        std::lock_guard<std::mutex> hold(state_);
+        const auto it = devices_.find(reinterpret_cast<uintptr_t>(handle));
+        if (it != devices_.end() && it->second.fenced) {
+            device.fenced = true;
+            it->second.fenced = false;
+        }
+    }
+    if (device.fenced) {
+        // The grant ended at the server before this unlock: the lock was
+        // lost. Held scans lost with a connection say so instead.
+        return failed_before && failed_before != E_LOCKED ? failed_before : E_NOT_LOCKED;
+    }
+    Reply reply;
+    const std::string key = "d." + device.tap;
+    if (keep && failed_before == SCX_NO_ERROR) {
+        // Nobody waits: the grant stays for the handle's next lock. Scans
+        // still held back run now, so that the unlock answers for them.
+        SCX_ERROR answer = SCX_NO_ERROR;
+        if (servers_[device.server]->holding()) {
+            answer = answer_of(
+                servers_[device.server]->call(device.generation, "nop", {}, REPLY_WAIT, &reply, device.owner),
+                reply);
+        }
+        if (answer == SCX_NO_ERROR && news_fresh(device.server)) {
+            std::lock_guard<std::mutex> hold(state_);
+            const auto it = devices_.find(reinterpret_cast<uintptr_t>(handle));
+            if (it != devices_.end()) {
+                it->second.kept = true;
+                it->second.kept_since = Clock::now();
+            }
+        } else {
+            Reply ignored;
+            servers_[device.server]->call(device.generation, "unlock", {key, device.owner, device.epoch},
+                                          REPLY_WAIT, &ignored, device.owner);
+        }
+        if (answer != SCX_NO_ERROR) {
+            return reply.fenced ? E_NOT_LOCKED : answer;
+        }
+        wake_sender();
+        return SCX_NO_ERROR;
     }
     // Held-back scans go with the unlock, which is done even when one of
     // them fails: the unlock then answers that failure.
-    const SCX_ERROR failed_before = held_failure(device);
-    Reply reply;
     const CallOutcome outcome = servers_[device.server]->call(
-        device.generation, "unlock", {"d." + device.tap, device.owner}, REPLY_WAIT, &reply, device.owner);
+        device.generation, "unlock", {key, device.owner, device.epoch}, REPLY_WAIT, &reply, device.owner);
     // Without a connection the lock is gone from the server's view too.
     const SCX_ERROR answer = outcome == CallOutcome::not_connected ? SCX_NO_ERROR : answer_of(outcome, reply);
-    return failed_before ? failed_before : answer;
+    if (failed_before) {
+        return failed_before;
+    }
+    return reply.held_failed && reply.fenced ? E_NOT_LOCKED : answer;
 }
 
 SCX_ERROR OpenOcdBackend::access_ir(SCX_OPEN *handle, unsigned long instruction, unsigned long *captured,
@@ -142,8 +257,25 @@ SCX_ERROR OpenOcdBackend::access_ir(SCX_OPEN *handle, unsigned long instruction,
         return E_BAD_ARGUMENT;
     }
     Reply reply;
+    const std::string value = hex_number(instruction);
+    const std::string epoch = grant_of(device);
+    // Under the lock an instruction answers nothing the server knows
+    // better: it goes with the handle's next message (after the answer for
+    // held calls that failed before).
+    if (device.holds_lock && !device.fenced && !device.gone) {
+        if (SCX_ERROR failed = held_failure(handle, device)) {
+            return failed;
+        }
+    }
+    if (device.holds_lock && !device.fenced && !device.gone &&
+        hold_call(device, device.ir_length, "ir", {device.owner, epoch, device.tap, value})) {
+        if (captured) {
+            *captured = static_cast<unsigned long>(device.ir_capture);
+        }
+        return SCX_NO_ERROR;
+    }
     const SCX_ERROR answer =
-        device_call(handle, "ir", {device.owner, device.tap, hex_number(instruction)}, REPLY_WAIT, &reply);
+        device_call(handle, "ir", {device.owner, epoch, device.tap, value}, REPLY_WAIT, &reply);
     if (answer == SCX_NO_ERROR && captured) {
         // irscan answers nothing: the capture OpenOCD knows for the TAP.
         *captured = static_cast<unsigned long>(device.ir_capture);
@@ -165,16 +297,24 @@ SCX_ERROR OpenOcdBackend::access_dr(SCX_OPEN *handle, unsigned long length, unsi
         return E_BAD_ARGUMENT;
     }
     Reply reply;
+    const std::string epoch = grant_of(device);
     if (length == 0) {
-        return device_call(handle, "dr0", {device.owner, device.tap}, REPLY_WAIT, &reply);
+        return device_call(handle, "dr0", {device.owner, epoch, device.tap}, REPLY_WAIT, &reply);
     }
     // Formatted before anything is read back: the two buffers may be one.
     const std::string value = bits_to_hex(write_bits, write_length, length);
-    if (read_length == 0 && device.holds_lock && !device.gone && hold_scan(device, length, value)) {
+    const std::string bits = hex_number(length);
+    if (read_length == 0 && device.holds_lock && !device.fenced && !device.gone) {
+        if (SCX_ERROR failed = held_failure(handle, device)) {
+            return failed;
+        }
+    }
+    if (read_length == 0 && device.holds_lock && !device.fenced && !device.gone &&
+        hold_call(device, length, "dr", {device.owner, epoch, device.tap, bits, value})) {
         return SCX_NO_ERROR;
     }
-    const SCX_ERROR answer = device_call(handle, "dr", {device.owner, device.tap, hex_number(length), value},
-                                         scan_wait(length), &reply);
+    const SCX_ERROR answer =
+        device_call(handle, "dr", {device.owner, epoch, device.tap, bits, value}, scan_wait(length), &reply);
     if (answer != SCX_NO_ERROR) {
         return answer;
     }
@@ -195,7 +335,8 @@ SCX_ERROR OpenOcdBackend::run_test_idle(SCX_OPEN *handle, unsigned long count) {
     Reply reply;
     // Ten microseconds per clock on top of the usual wait: 100 kHz and up.
     const std::chrono::milliseconds wait = REPLY_WAIT + std::chrono::milliseconds(count / 100);
-    return device_call(handle, "rti", {device.owner, device.tap, hex_number(count)}, wait, &reply);
+    return device_call(handle, "rti", {device.owner, grant_of(device), device.tap, hex_number(count)}, wait,
+                       &reply);
 }
 
 SCX_ERROR OpenOcdBackend::delay(SCX_OPEN *handle, unsigned long amount) {
@@ -222,7 +363,10 @@ SCX_ERROR OpenOcdBackend::flush(SCX_OPEN *handle) {
     // Every call has run when it answers, held-back scans aside: send
     // those. Without the lock, ask whether another owner holds it.
     if (device.holds_lock && !servers_[device.server]->holding()) {
-        return held_failure(device);
+        if (SCX_ERROR failed = held_failure(handle, device)) {
+            return failed;
+        }
+        return device.fenced ? E_LOCKED : SCX_NO_ERROR;
     }
     Reply reply;
     return device.holds_lock

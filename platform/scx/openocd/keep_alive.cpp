@@ -19,7 +19,7 @@ void OpenOcdBackend::renew_leases() {
             held[i] = !chains_[i].chain_holder.empty();
         }
         for (const auto &entry : devices_) {
-            if (entry.second.holds_lock) {
+            if (entry.second.holds_lock || entry.second.kept) {
                 held[entry.second.server] = true;
             }
         }

@@ -61,10 +61,23 @@ struct DeviceHandle {
     std::string tap;
     unsigned ir_length = 0;
     uint64_t ir_capture = 0;
-    std::string owner; // of the device lock
-    bool holds_lock = false;
-    bool gone = false; // the TAP at its position is another one now
+    std::string owner;       // of the device lock
+    bool holds_lock = false; // as the library sees it: between its lock and unlock
+    std::string epoch = "0"; // of the grant held or kept, "0" for none
+    bool fenced = false;     // the grant held ended at the server: scans answer 34
+    // After an unlock while nobody waited, the grant stays at the server
+    // for KEEP_WAIT, so that the handle's next lock costs no message.
+    bool kept = false;
+    Clock::time_point kept_since;
+    bool releasing = false; // a kept grant's unlock message is in flight
+    bool gone = false;      // the TAP at its position is another one now
 };
+
+// How long an unlocked grant is kept at the server for its handle's next
+// lock while nobody waits for it, and how fresh the news that nobody waits
+// must be to keep or take up a kept grant. A waiter that queued gets a kept
+// grant within 2 * KEEP_WAIT + HOLD_WAIT and a round trip.
+const std::chrono::milliseconds KEEP_WAIT{20};
 
 class OpenOcdBackend final : public scx::Backend {
   public:
@@ -124,17 +137,32 @@ class OpenOcdBackend final : public scx::Backend {
     // (unknown handle, gone device, no connection), then op with args.
     SCX_ERROR device_call(SCX_OPEN *handle, const char *op, std::initializer_list<std::string_view> args,
                           std::chrono::milliseconds reply_wait, Reply *reply);
-    // Tries a lock message until it is taken or the time-out runs out.
+    // Tries a lock message until it is taken or the time-out runs out,
+    // queued at the server as a waiter meanwhile; *epoch gets the grant's.
     SCX_ERROR acquire(size_t i, uint64_t generation, const std::string &key, const std::string &owner,
-                      unsigned long timeout, SCX_OPEN *still_open);
+                      unsigned long timeout, SCX_OPEN *still_open, std::string *epoch);
+    // Whether the server's last answer, received within KEEP_WAIT, said
+    // that nobody waits for this process's locks: a grant may be kept.
+    bool news_fresh(size_t server) const;
+    // With state_ held: the epoch word a scan of the handle carries.
+    static std::string grant_of(const DeviceHandle &device);
+    // Notes a reply of the handle's: a fenced one ends its grant.
+    void note_reply(SCX_OPEN *handle, const Reply &reply);
+    // Sends the unlock of kept grants that waited KEEP_WAIT, or all of a
+    // server where somebody waits (with `all`, every one); whether some
+    // are still kept.
+    bool release_kept(bool all);
+    // Wakes the thread that sends held-back scans and releases kept grants.
+    void wake_sender();
     uintptr_t new_token();
     void start_keep_alive();
-    // Holds a write-only DR scan back (held_scans.cpp); false when it has
-    // to be sent now.
-    bool hold_scan(const DeviceHandle &device, unsigned long length, std::string_view value);
-    // The answer for a held-back scan of the handle that failed when sent
-    // on its own, once; 0 when none did.
-    SCX_ERROR held_failure(const DeviceHandle &device);
+    // Holds a write-only call back (held_scans.cpp); false when it has to
+    // be sent now.
+    bool hold_call(const DeviceHandle &device, unsigned long bits, const char *op,
+                   std::initializer_list<std::string_view> args);
+    // The answer for held-back scans of the handle that failed or were lost
+    // after they left its calls, once; 0 when none did.
+    SCX_ERROR held_failure(SCX_OPEN *handle, const DeviceHandle &device);
 
     std::vector<std::unique_ptr<Server>> servers_;
     std::mutex state_;
@@ -146,7 +174,8 @@ class OpenOcdBackend final : public scx::Backend {
     std::once_flag sender_started_;
     std::mutex sender_mutex_;
     std::condition_variable sender_wake_;
-    bool sender_due_ = false; // scans are held back: send them after HOLD_WAIT
+    bool sender_due_ = false;          // scans are held back or grants kept: look after HOLD_WAIT
+    std::condition_variable released_; // a kept grant's unlock message has answered
 };
 
 // Maps a call's outcome and reply kind to the answer code of the

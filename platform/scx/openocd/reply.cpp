@@ -12,6 +12,7 @@ bool kind_of(char letter, ReplyKind *kind, bool *payload_allowed) {
         *payload_allowed = true;
         return true;
     case 'L':
+    case 'F':
         *kind = ReplyKind::locked;
         break;
     case 'N':
@@ -43,9 +44,16 @@ bool parse_reply(std::string_view text, std::string_view expected_seq, Reply *ou
         return false;
     }
     std::string_view rest = text.substr(expected_seq.size() + 1);
+    const bool waiters = rest.size() > 2 && rest[0] == 'W' && rest[1] == ' ';
+    if (waiters) {
+        rest.remove_prefix(2);
+    }
     const bool held_failed = rest.size() > 2 && rest[0] == 'H' && rest[1] == ' ';
     if (held_failed) {
         rest.remove_prefix(2);
+    }
+    if (rest.empty()) {
+        return false;
     }
     ReplyKind kind;
     bool payload_allowed = false;
@@ -65,6 +73,8 @@ bool parse_reply(std::string_view text, std::string_view expected_seq, Reply *ou
     out->kind = kind;
     out->payload.assign(payload.data(), payload.size());
     out->held_failed = held_failed;
+    out->fenced = rest[0] == 'F';
+    out->waiters = waiters;
     return true;
 }
 

@@ -1,5 +1,5 @@
 // The replies of the procedures that the backend installs in OpenOCD's
-// interpreter (tcl_procs.h): "<seq> <kind>[ <payload>]", where seq echoes
+// interpreter (tcl_procs.h): "<seq> [W ][H ]<kind>[ <payload>]", where seq echoes
 // the message's sequence number. A reply is untrusted text: anything not
 // of that form is refused.
 #ifndef SCXOPENOCD_REPLY_H
@@ -13,7 +13,8 @@ namespace detail {
 
 enum class ReplyKind {
     done,                // K [payload]: the operation ran
-    locked,              // L: another owner holds the lock; nothing ran
+    locked,              // L: another owner holds the lock; F (fenced set): the
+                         // caller's grant ended; nothing ran
     not_held,            // N: an unlock of a lock the owner does not hold
     unknown_instruction, // U: a data scan on a TAP with no known instruction; nothing ran
     failed,              // E text: OpenOCD raised an error (a failed scan, a lost adapter)
@@ -26,6 +27,10 @@ struct Reply {
     // "<seq> H <kind>[ <payload>]": a held-back call of a sequence answered
     // kind, and the message's own call did not run (tcl_procs.h).
     bool held_failed = false;
+    // F: the scan named a grant that is no longer current.
+    bool fenced = false;
+    // "<seq> W ...": somebody waits for a lock this process holds there.
+    bool waiters = false;
 };
 
 // Longest error text kept from a reply.

@@ -66,13 +66,18 @@
 //       and open_device with 1024 handles open.
 //   34  lock_chain / lock: the caller holds the lock already (the same
 //       thread for a chain, the same handle for a device), or another owner
-//       (thread, handle, process, host) holds it when the time-out runs
-//       out. scan, read and open of a chain whose lock another owner holds,
-//       and scans, run_test_idle, delay and flush of a device whose lock
-//       another owner holds, answer 34 at once and scan nothing.
+//       (thread, handle, process, host) holds it, or others queued for it
+//       earlier, when the time-out runs out. scan, read and open of a chain
+//       whose lock another owner holds, and scans, run_test_idle, delay and
+//       flush of a device whose lock another owner holds, answer 34 at once
+//       and scan nothing. Fenced: a scan, run_test_idle, delay or flush of
+//       a handle that holds its device lock, once its grant has ended at
+//       the server (see Locks), answers 34 and scans nothing, and so does
+//       every later one until the handle's unlock.
 //   35  unlock_chain by a thread that does not hold the chain lock; unlock
-//       by a handle that does not hold the device lock, or whose lock
-//       lapsed and was taken by another owner meanwhile
+//       by a handle that does not hold the device lock, or whose grant
+//       ended at the server (its lease lapsed, whether or not another owner
+//       took the lock since, or another client deleted or took the entry)
 //   38  open_device after the TAP list changed (a TAP added, gone or
 //       renamed, an IDCODE, IR length or IR capture changed, the server
 //       reconnected) until the next scan_device_chain of that chain
@@ -90,9 +95,11 @@
 //   36  scan_device_chain when the TAP list changed since the previous scan
 //   2   get_hardware with room for more records than there are servers
 //   0   done
-// close_device releases a known handle (and the device lock it holds)
-// whatever it answers: 87 or 39 as above, else 0. unlock and unlock_chain
-// while the server is not connected answer 0: the lock is gone there too.
+// close_device releases a known handle (and the device lock it holds or
+// keeps) whatever it answers: 87 or 39 as above, else 0. unlock and
+// unlock_chain while the server is not connected answer 0 (the lock is
+// gone there too), unless held-back calls were lost with the connection
+// (81, see Held-back scans).
 // print_hardware_name never answers 33: every server has both names.
 //
 // ---- Time-outs -------------------------------------------------------------------
@@ -113,15 +120,57 @@
 // Locks live in OpenOCD's interpreter and exclude every thread, process
 // and host that uses the server through this backend: the chain lock of a
 // server belongs to a thread, a device lock (one per TAP) to a device
-// handle. Both pack styles lock the same way. A lock call sends one
-// try-lock message at a time, pausing 2 to 20 ms between them with no
-// connection held. Every message of a process renews the leases of all its
-// locks on that server; a lock whose process sent nothing for 3000 ms
-// (scxopenocd::LEASE_MILLISECONDS) is free. While a process holds a lock, a
-// keep-alive thread sends a message every 1000 ms, so only a dead, stopped
-// or cut-off process loses its locks. Chain and device locks are
+// handle. Both pack styles lock the same way. Chain and device locks are
 // independent of each other. A scan without the device lock runs when
 // nobody else holds it.
+//
+// Grants and leases. Every grant of a lock has an epoch, a number the
+// server only ever counts up. Every message of a process renews the lease
+// of all its grants on that server; a grant whose process sent nothing for
+// 3000 ms (scxopenocd::LEASE_MILLISECONDS) has ended, whether or not
+// anybody else took the lock since. While a process holds or keeps a lock,
+// a keep-alive thread sends a message every 1000 ms, so only a dead,
+// stopped or cut-off process loses its grants.
+//
+// Fencing. Every scan, run_test_idle and flush of a handle that holds its
+// device lock names the grant's owner and epoch, and the server runs it
+// only while that very grant is current. After its grant ended, the
+// handle's calls answer 34 without scanning (the first one because the
+// server refused it, the later ones at once) and its unlock answers 35.
+// The next lock takes a new grant. A handle's call never answers 0 for a
+// scan the server ran after the handle's grant ended. Write-only scans and
+// instructions held back (below) answer 0 before they reach the server;
+// they are only held back while a message of the process was answered
+// within the last 1500 ms (half a lease), so a process that stood still
+// past its lease sends its next scan at once and hears 34. Against another
+// client that deletes or takes the lock entry, a held-back call may answer
+// 0 and then be refused: its refusal is then reported as below.
+//
+// Waiting. A lock call sends one lock message at a time, pausing 1 to 10
+// ms between them with no connection held. A caller with a time-out above
+// 0 is queued at the server: a free lock is granted to the first caller
+// still queued, in arrival order, and a try with time-out 0 gets a lock
+// only when nobody is queued. A caller whose time-out runs out leaves the
+// queue with one more message; one that stops asking (a dead or stopped
+// process) drops out a lease after its last try. With N callers each
+// holding the lock for T, no wait is much longer than N * T plus the
+// pause and a round trip.
+//
+// Kept grants. Every answer of the server says whether somebody is queued
+// for a lock the process holds there. A device unlock whose process heard
+// within the last 20 ms (KEEP_WAIT) that nobody waits keeps the grant at
+// the server: it answers 0 without a message (after sending any held-back
+// scans of the handle, and answering for them), and the handle's next
+// lock within 20 ms takes the kept grant up again without a message when
+// the news that nobody waits is still that fresh. Otherwise, and for every
+// unlock while somebody waits, the unlock is sent at once. A kept grant
+// is given up by a background thread 20 to 30 ms after the unlock, or by
+// the handle's next lock when it cannot be taken up (one message more,
+// then that lock asks like any other, behind those queued); so a
+// caller that queues for a kept lock gets it within about 50 ms and a
+// round trip of the holder's last unlock. A lock call answers 0 only when
+// the grant is held at the server (taken, or kept and fresh). Chain locks
+// are never kept.
 //
 // ---- Scans ---------------------------------------------------------------------------
 // Bit j of a scan buffer is bit j % 8 of byte j / 8; bit 0 is shifted first.
@@ -149,20 +198,30 @@
 // post-reset event handler.
 //
 // ---- Held-back scans -----------------------------------------------------------------
-// A write-only DR scan (read_length 0, length above 0) of a handle that
-// holds its device lock answers 0 at once and is held back: it goes first
-// in the handle's next message (a reading scan, access_ir, run_test_idle,
-// flush, delay, unlock, close), or by itself 10 ms later, at most 64 scans
-// and 65,536 bits at a time. A message of another handle or thread sends
-// them first, on their own. They run in order, each with its lock check
-// and restore, and stop at the first one that does not succeed; then:
+// A write-only DR scan (read_length 0, length above 0) and an access_ir of
+// a handle that holds its device lock answer 0 at once and are held back
+// (access_ir's capture is OpenOCD's listed IrCap either way): they go
+// first in the handle's next message (a reading scan, run_test_idle,
+// flush, delay, unlock, close), or by themselves 10 ms later, at most 64
+// calls and 65,536 bits at a time. A message of another handle or thread
+// sends them first, on their own. They are not held back while no message
+// of the process was answered within the last 1500 ms (see Fencing); they
+// are then sent at once like any other call. They run in order, each with
+// its grant check and restore, and stop at the first one that does not
+// succeed. A held-back call is never dropped without an answer:
 //   - sent with a call of the handle: that call answers the held-back
-//     scan's code and is not done itself, except unlock, which is done all
-//     the same (and answers the code);
-//   - sent by themselves (time, another handle's message): the handle's
-//     next scan, run_test_idle, delay, flush or unlock answers the code,
-//     once;
-//   - sent with close_device: not reported;
-//   - the connection lost: they are lost with it; the call answers 81.
-
+//     call's code (34 when its grant had ended; 81 when the connection was
+//     lost meanwhile) and is not done itself, except unlock, which is done
+//     all the same (and answers the code, or 35 when the grant had ended);
+//   - sent by themselves (time, another handle's message) and refused or
+//     failed: the handle's next scan, run_test_idle, delay, flush or unlock
+//     answers the code, once (34 fenced, 88 an OpenOCD error; an unlock of
+//     a fenced handle answers 35);
+//   - never sent or never answered because the connection was lost (the
+//     server died or closed it, a socket error, a reply time-out): the
+//     handle's next such call answers 81, once, and so does its unlock
+//     even though the server is no longer connected; later calls answer
+//     as usual (88 not connected, 87 after a reconnect);
+//   - sent with close_device: not reported.
+// An unlock answers 0 only when every held-back call of the handle ran.
 #endif

@@ -14,6 +14,11 @@ namespace {
 
 std::atomic<unsigned> next_client{1};
 
+// How long ago a steady clock reading was taken; "long ago" for 0 (never).
+Clock::duration since(Clock::rep ticks) {
+    return ticks == 0 ? Clock::duration::max() : Clock::now() - Clock::time_point(Clock::duration(ticks));
+}
+
 } // namespace
 
 std::atomic<unsigned long long> Server::round_trips{0};
@@ -27,7 +32,10 @@ void Server::drop() {
     connection_.close();
     live_generation_ = 0;
     // What was held back cannot be sent any more: the connection's handles
-    // and locks are void.
+    // and locks are void. Its owner hears of it at its next call.
+    if (!held_.empty()) {
+        keep_held_failure(held_owner_, CallOutcome::lost, Reply());
+    }
     held_.clear();
     held_bits_ = 0;
 }
@@ -40,6 +48,7 @@ bool Server::exchange(const std::string &script, const std::string &seq, std::ch
                       Reply *reply, std::string *error) {
     std::string text;
     ++round_trips;
+    const Clock::time_point sent = Clock::now();
     if (!connection_.exchange(script, Clock::now() + reply_wait, MAX_REPLY, &text, error)) {
         drop();
         return false;
@@ -50,6 +59,9 @@ bool Server::exchange(const std::string &script, const std::string &seq, std::ch
         *error = "the server's reply is not one of this library's procedures";
         return false;
     }
+    waiters_ = reply->waiters;
+    answered_sent_ = sent.time_since_epoch().count();
+    answer_came_ = Clock::now().time_since_epoch().count();
     return true;
 }
 
@@ -179,7 +191,7 @@ CallOutcome Server::call(uint64_t generation, const char *op, std::initializer_l
     std::string script;
     if (held_.empty()) {
         // seq and client are this backend's own safe words.
-        script = "sldocd1_call " + seq + " " + client + " " + words;
+        script = std::string(CALL_PROC) + " " + seq + " " + client + " " + words;
     } else {
         script = sequence_script(seq, client, held_, words);
         reply_wait += std::chrono::milliseconds(held_bits_ / 64);
@@ -202,7 +214,8 @@ bool Server::hold(uint64_t generation, const std::string &owner, unsigned long b
     std::string words;
     if (generation != generation_ || !connection_.is_open() || owner.empty() ||
         (!held_.empty() && owner != held_owner_) || held_.size() >= MAX_HELD ||
-        held_bits_ + bits > MAX_HELD_BITS || !call_words(op, args, &words)) {
+        held_bits_ + bits > MAX_HELD_BITS || since_answered() >= std::chrono::milliseconds(LEASE_MS / 2) ||
+        !call_words(op, args, &words)) {
         return false;
     }
     if (held_.empty()) {
@@ -223,13 +236,19 @@ void Server::send_held_locked() {
     Reply reply;
     std::string error;
     if (!exchange(script, seq, wait, &reply, &error)) {
+        keep_held_failure(held_owner_, CallOutcome::lost, Reply());
         return;
     }
     if (reply.kind == ReplyKind::other_version) {
+        keep_held_failure(held_owner_, CallOutcome::lost, Reply());
         drop();
     } else if (reply.held_failed) {
-        held_failures_[held_owner_] = reply;
+        keep_held_failure(held_owner_, CallOutcome::answered, reply);
     }
+}
+
+void Server::keep_held_failure(const std::string &owner, CallOutcome outcome, const Reply &reply) {
+    held_failures_.emplace(owner, HeldFailure{outcome, reply});
 }
 
 void Server::send_held(bool now) {
@@ -239,18 +258,27 @@ void Server::send_held(bool now) {
     }
 }
 
+Clock::duration Server::since_answered() const {
+    return since(answered_sent_);
+}
+
+Clock::duration Server::since_news() const {
+    return since(answer_came_);
+}
+
 bool Server::holding() {
     std::lock_guard<std::mutex> hold(io_);
     return !held_.empty();
 }
 
-bool Server::take_held_failure(const std::string &owner, Reply *reply) {
+bool Server::take_held_failure(const std::string &owner, CallOutcome *outcome, Reply *reply) {
     std::lock_guard<std::mutex> hold(io_);
     const auto it = held_failures_.find(owner);
     if (it == held_failures_.end()) {
         return false;
     }
-    *reply = it->second;
+    *outcome = it->second.outcome;
+    *reply = it->second.reply;
     held_failures_.erase(it);
     return true;
 }

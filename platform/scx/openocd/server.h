@@ -89,19 +89,29 @@ class Server {
     // their own.
     CallOutcome call(uint64_t generation, const char *op, std::initializer_list<std::string_view> args,
                      std::chrono::milliseconds reply_wait, Reply *reply, const std::string &owner = "");
-    // Holds back a write-only call of `owner` (a DR scan of `bits` bits)
-    // to go with the next message; false when it cannot be held (another
-    // generation, no connection, the limits reached), and the caller then
-    // sends it itself.
+    // Holds back a write-only call of `owner` (a scan of `bits` bits) to go
+    // with the next message; false when it cannot be held (another
+    // generation, no connection, the limits reached, or no message was
+    // answered within half a lease, so that the grant may have lapsed
+    // while the process stood still), and the caller then sends it itself.
     bool hold(uint64_t generation, const std::string &owner, unsigned long bits, const char *op,
               std::initializer_list<std::string_view> args);
     // Sends the held-back calls when they have waited HOLD_WAIT (all of
     // them at once with `now`). A failure is kept for their owner.
     void send_held(bool now);
     // Whether calls are held back; and the failure kept for owner, if any
-    // (taken out).
+    // (taken out): a held call that did not answer K (answered, *reply),
+    // or held calls that never ran because the connection was lost (lost).
     bool holding();
-    bool take_held_failure(const std::string &owner, Reply *reply);
+    bool take_held_failure(const std::string &owner, CallOutcome *outcome, Reply *reply);
+    // Whether the last reply said that somebody waits for a lock this
+    // process holds on the server.
+    bool waiters() const { return waiters_; }
+    // How long ago the last message that was answered was sent (its
+    // answer renewed this process's leases), and how long ago that answer
+    // came (the age of waiters()); "long ago" before any.
+    Clock::duration since_answered() const;
+    Clock::duration since_news() const;
     // Whether the connection of that generation is open. Does not wait
     // for a message in flight.
     bool connected(uint64_t generation) const { return generation != 0 && live_generation_ == generation; }
@@ -132,7 +142,17 @@ class Server {
     std::string held_owner_;                   // whose they are
     unsigned long held_bits_ = 0;
     Clock::time_point held_since_;
-    std::map<std::string, Reply> held_failures_; // by owner, from calls sent by send_held
+    struct HeldFailure {
+        CallOutcome outcome;
+        Reply reply;
+    };
+    // With io_ held: keeps a failure of held calls for owner; the first
+    // one stays until it is taken.
+    void keep_held_failure(const std::string &owner, CallOutcome outcome, const Reply &reply);
+    std::map<std::string, HeldFailure> held_failures_; // by owner: held calls not reported yet
+    std::atomic<bool> waiters_{false};
+    std::atomic<Clock::rep> answered_sent_{0}; // steady clock ticks, 0 for never
+    std::atomic<Clock::rep> answer_came_{0};
     // Connection attempts (with io_ held).
     std::condition_variable attempt_done_;
     bool attempting_ = false;

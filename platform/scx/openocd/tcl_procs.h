@@ -20,7 +20,10 @@ namespace detail {
 // The version stamped on the procedures and the state they keep. A server
 // whose procedures are of another version that was used within a lease is
 // left alone.
-const char *const PROTOCOL_VERSION = "1";
+const char *const PROTOCOL_VERSION = "2";
+// The procedures every message calls (see below).
+const char *const CALL_PROC = "sldocd2_call";
+const char *const SEQUENCE_PROC = "sldocd2_seq";
 // A lock lapses this long after the last message of the process holding it.
 const unsigned long LEASE_MS = 3000;
 
@@ -36,32 +39,42 @@ std::string install_script(const std::string &seq, const std::string &client);
 // '_', '.' and '-', not starting with '-', at most 20,000 characters.
 bool script_word_is_safe(std::string_view word);
 
-// A message "sldocd1_call <seq> <client> <op> <args...>" runs operation op
-// for the client (renewing the leases of all its locks first) and answers
-// "<seq> <kind>[ <payload>]" (reply.h).
+// A message "sldocd2_call <seq> <client> <op> <args...>" runs operation op
+// for the client (ending every grant whose lease lapsed, then renewing the
+// leases of all the client's locks) and answers
+// "<seq> [W ]<kind>[ <payload>]" (reply.h). "W" says that somebody waits
+// for a lock the client holds.
 //
-// Operations and their answers:
+// Operations and their answers (EPOCH: the grant the caller believes it
+// holds, or 0 for none):
 //   nop                          K
 //   listing                      K <scan_chain text>
 //   chain OWNER                  K <scan_chain text>, or L (chain lock held by another)
-//   lock KEY OWNER               K taken (or already OWNER's), L held by another
-//   unlock KEY OWNER             K released, N not OWNER's
-//   check KEY OWNER              K free for OWNER, L held by another
-//   ir OWNER TAP VALUE           K: irscan TAP VALUE, remembered as TAP's instruction
-//   dr OWNER TAP BITS VALUE      K <hex>: drscan, after the restoring irscan if
+//   lock KEY OWNER [w|t]         K <epoch>: granted (or already OWNER's); L: held by
+//                                another, or others wait before OWNER. w queues OWNER
+//                                in arrival order; a waiter that stops asking drops
+//                                out after a lease. t (default) does not queue.
+//   leave KEY OWNER              K: OWNER no longer waits for KEY
+//   unlock KEY OWNER [EPOCH]     K released, N not OWNER's (or not that grant)
+//   check KEY OWNER [EPOCH]      K usable by OWNER, L held by another, F grant ended
+//   ir OWNER EPOCH TAP VALUE     K: irscan TAP VALUE, remembered as TAP's instruction
+//   dr OWNER EPOCH TAP BITS VALUE
+//                                K <hex>: drscan, after the restoring irscan if
 //                                another TAP was irscanned since; U when TAP has
 //                                no known instruction
-//   dr0 OWNER TAP                K: Capture-DR and Update-DR with no shift
-//   rti OWNER TAP COUNT          K: runtest COUNT
-//   release                      K: drops every lock of the client
-// The scans and rti answer L, scanning nothing, when another owner holds
-// the device lock "d.TAP". Lock keys: "chain", and "d.TAP" per device.
+//   dr0 OWNER EPOCH TAP          K: Capture-DR and Update-DR with no shift
+//   rti OWNER EPOCH TAP COUNT    K: runtest COUNT
+//   release                      K: drops every lock and wait of the client
+// The scans and rti scan nothing and answer L when EPOCH is 0 and another
+// owner holds the device lock "d.TAP", and F when EPOCH is not 0 and that
+// grant of OWNER is no longer current. Lock keys: "chain", and "d.TAP" per
+// device.
 
 // "op args...", every word safe; false (and *out unchanged) otherwise.
 bool call_words(const char *op, std::initializer_list<std::string_view> args, std::string *out);
-// "sldocd1_seq <seq> <client> {held 1} ... {words}": runs the held-back
+// "sldocd2_seq <seq> <client> {held 1} ... {words}": runs the held-back
 // calls (each from call_words) and then `words`, renewing the leases once.
-// Answers as the last call does, or "H <answer>" for the first held call
+// Answers as the last call does, or "[W ]H <answer>" for the first held call
 // that did not answer K; the last call is then not run, unless it is an
 // unlock. seq and client must be safe words.
 std::string sequence_script(const std::string &seq, const std::string &client,
