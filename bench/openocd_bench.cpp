@@ -1,11 +1,13 @@
 // The OpenOCD backend on a real OpenOCD 0.12 over sldsim (the default
-// board's first cable): RPC round trips per sld_ operation, and the
-// throughput of locked, cached 32-bit DR scans through libsld and the
-// backend against a bare Tcl RPC client sending the same drscan messages.
-// The two are timed in alternating blocks within one run, so a change in
-// the machine's load falls on both.
+// board's first cable): RPC round trips per sld_ operation; the throughput
+// of 32-bit DR scans through libsld and the backend, under the hub lock and
+// without it, against a bare Tcl RPC client sending the same drscan
+// messages, on loopback and through a proxy that adds 1 ms each way (the
+// three timed in alternating blocks within one run, so a change in the
+// machine's load falls on all); the lock's hand-over time between two
+// processes; and hardware queries beside a hung second server.
 //
-//   sld_openocd_bench [--rounds N] [--block N]
+//   sld_openocd_bench [--rounds N] [--block N] [--delay-us N] [--hung-only]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +20,9 @@
 
 #include "core/scxcore.h"
 #include "openocd_harness.h"
+#include "delay_proxy.h"
+#include "openocd_handover.h"
+#include "openocd_hung.h"
 #include "scxopenocd.h"
 #include "sld.h"
 
@@ -136,75 +141,65 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void throughput(World &w, int tcl_port, const std::string &tap, int rounds, int block) {
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double quantile(std::vector<double> v, int quarter) {
+    std::sort(v.begin(), v.end());
+    return v[quarter * v.size() / 4];
+}
+
+// Library scans under the hub lock, library scans without it (the library
+// takes and gives up the lock around each) and a bare Tcl RPC client
+// sending the same drscan message, timed in alternating blocks over one
+// link. Prints one table row per client, with the throughput ratio to the
+// bare client per round (median and quartiles).
+void throughput(const char *link, World &w, int tcl_port, const std::string &tap, int rounds, int block) {
     harness::TclClient bare;
     if (!bare.connect(tcl_port, harness::Ms(5000)))
         fail("the bare client cannot connect");
-    check(sld_hub_lock(w.hub, LOCK_TIMEOUT), "sld_hub_lock");
-    check(sld_node_access_ir(w.node, 2, nullptr, 0), "sld_node_access_ir");
-    // The same drscan each library scan sends, as a bare message; the
-    // library holds the hub lock and its TAP is the one irscanned last.
+    // The library's device is the TAP irscanned last, so the bare drscan
+    // is valid; it shifts the same 32 bits.
     const std::string message = "drscan " + tap + " 0x20 0x12345678";
     std::string reply;
-    std::vector<double> library, direct, ratios;
+    std::vector<double> locked, unlocked, direct;
     for (int r = 0; r < rounds; ++r) {
+        check(sld_hub_lock(w.hub, LOCK_TIMEOUT), "sld_hub_lock");
+        check(sld_node_access_ir(w.node, 2, nullptr, 0), "sld_node_access_ir");
         Clock::time_point start = Clock::now();
         for (int i = 0; i < block; ++i)
             check(sld_node_access_dr(w.node, 32, w.write, w.read, 0), "sld_node_access_dr");
-        library.push_back(seconds_since(start));
+        locked.push_back(seconds_since(start));
+        check(sld_hub_unlock(w.hub), "sld_hub_unlock");
+        start = Clock::now();
+        for (int i = 0; i < block; ++i)
+            check(sld_node_access_dr(w.node, 32, w.write, w.read, 0), "sld_node_access_dr");
+        unlocked.push_back(seconds_since(start));
         start = Clock::now();
         for (int i = 0; i < block; ++i)
             if (!bare.eval(message, &reply) || reply.size() != 8)
                 fail("bare drscan answered \"" + reply + "\"");
         direct.push_back(seconds_since(start));
-        ratios.push_back(direct.back() / library.back());
     }
-    check(sld_hub_unlock(w.hub), "sld_hub_unlock");
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
+    auto row = [&](const char *client, const std::vector<double> &times) {
+        std::vector<double> ratios;
+        for (size_t i = 0; i < times.size(); ++i)
+            ratios.push_back(direct[i] / times[i]);
+        const double per_scan = median(times) / block;
+        std::printf("| %s | %s | %.1f | %.0f | %.3f (%.3f-%.3f) |\n", link, client, per_scan * 1e6, 1 / per_scan,
+                    median(ratios), quantile(ratios, 1), quantile(ratios, 3));
     };
-    const double lib = median(library) / block, raw = median(direct) / block;
-    std::printf("\n| client | median µs per 32-bit DR scan | scans per second |\n|---|---|---|\n");
-    std::printf("| libsld + OpenOCD backend, hub locked, instruction cached | %.1f | %.0f |\n", lib * 1e6,
-                1 / lib);
-    std::printf("| bare Tcl RPC client, the same drscan messages | %.1f | %.0f |\n", raw * 1e6, 1 / raw);
-    std::printf(
-        "\nthroughput ratio library / bare: median of %d rounds of %d scans each: %.3f "
-        "(quartiles %.3f-%.3f)\n",
-        rounds, block, median(ratios),
-        [&] {
-            std::vector<double> v = ratios;
-            std::sort(v.begin(), v.end());
-            return v[v.size() / 4];
-        }(),
-        [&] {
-            std::vector<double> v = ratios;
-            std::sort(v.begin(), v.end());
-            return v[3 * v.size() / 4];
-        }());
+    row("libsld, hub locked, instruction cached", locked);
+    row("libsld, no hub lock (taken per scan)", unlocked);
+    row("bare Tcl RPC client, the same drscan messages", direct);
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    int rounds = 40, block = 100;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            rounds = std::max(1, std::atoi(argv[i + 1]));
-        else if (std::strcmp(argv[i], "--block") == 0)
-            block = std::max(1, std::atoi(argv[i + 1]));
-    }
-    std::string error;
-    harness::Sldsim sim;
-    harness::OpenOcd openocd;
-    if (!sim.start({}, &error) || !openocd.start(sim.port(), &error))
-        fail(error);
-    const std::string endpoint = "127.0.0.1:" + std::to_string(openocd.tcl_port());
-    if (!scx::use_openocd({endpoint}, &error))
-        fail(error);
-    World w;
-    w.cable = "openocd@" + endpoint;
+// Opens the first device's hub on the cable and its shift node, with the
+// node's 32-bit register selected; the batches point into w itself.
+void open_world(World &w, const std::string &cable) {
+    w.cable = cable;
     unsigned long count = 0;
     char **devices = nullptr;
     check(sld_get_device(w.cable.c_str(), &count, &devices), "sld_get_device");
@@ -220,13 +215,65 @@ int main(int argc, char **argv) {
         w.write_batch[i] = w.batch[i];
         w.write_batch[i].read = 0;
     }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--hung-child") == 0)
+        return hung_child(argv[2], argv[3]);
+    if (argc == 5 && std::strcmp(argv[1], "--handover-child") == 0)
+        return handover_child(argv[2], argv[3], argv[4]);
+    int rounds = 40, block = 100, delay_us = 1000;
+    bool hung_only = false;
+    for (int i = 1; i < argc; ++i)
+        hung_only = hung_only || std::strcmp(argv[i], "--hung-only") == 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--block") == 0)
+            block = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--delay-us") == 0)
+            delay_us = std::max(0, std::atoi(argv[i + 1]));
+    }
+    std::string error;
+    harness::Sldsim sim;
+    harness::OpenOcd openocd;
+    if (!sim.start({}, &error) || !openocd.start(sim.port(), &error))
+        fail(error);
+    // The same OpenOCD again behind a proxy that adds 1 ms each way: a
+    // second server for the library, and a second port for the bare client.
+    DelayProxy proxy;
+    if (!proxy.start(openocd.tcl_port(), std::chrono::microseconds(delay_us), &error))
+        fail(error);
+    const std::string endpoint = "127.0.0.1:" + std::to_string(openocd.tcl_port());
+    const std::string delayed = "127.0.0.1:" + std::to_string(proxy.port());
+    if (!scx::use_openocd({endpoint, delayed}, &error))
+        fail(error);
+    World w;
+    open_world(w, "openocd@" + endpoint);
     // The TAP name is the device string's name: "@1: auto0.tap (0x020A10DD)".
     const std::string tap = w.device.substr(4, w.device.find(" (") - 4);
 
     std::printf("OpenOCD %s over sldsim; device %s, node %u\n\n", endpoint.c_str(), w.device.c_str(),
                 SHIFT_NODE);
-    round_trip_table(w);
-    throughput(w, openocd.tcl_port(), tap, rounds, block);
+    if (!hung_only) {
+        round_trip_table(w);
+        std::printf("\n| link | client | median µs per 32-bit DR scan | scans per second | throughput / bare "
+                    "(median, quartiles) |\n|---|---|---|---|---|\n");
+        throughput("loopback", w, openocd.tcl_port(), tap, rounds, block);
+        World slow;
+        open_world(slow, "openocd@" + delayed);
+        const std::string slow_link = "loopback + " + std::to_string(delay_us) + " µs each way";
+        throughput(slow_link.c_str(), slow, proxy.port(), tap, std::max(4, rounds / 4),
+                   std::max(5, block / 5));
+        std::printf("\n(%d rounds of %d scans on loopback, %d of %d over the delayed link)\n", rounds, block,
+                    std::max(4, rounds / 4), std::max(5, block / 5));
+        sld_node_close(slow.node);
+        sld_hub_close(slow.hub);
+        handover_section(argv[0], w.cable, w.device, w.hub);
+    }
+    hung_section(argv[0], SLDTOOL_PATH, endpoint);
     sld_node_close(w.node);
     sld_hub_close(w.hub);
     return 0;

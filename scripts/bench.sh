@@ -5,6 +5,7 @@
 #
 #   scripts/bench.sh            # 5 repetitions, medians (a few minutes)
 #   scripts/bench.sh --quick    # 1 repetition, short runs (a check, not a figure)
+#   scripts/bench.sh --openocd  # only sld_openocd_bench (OpenOCD's figures, about a minute)
 #
 # Nothing here fails on a slow result: the tables say which targets are met.
 set -euo pipefail
@@ -12,9 +13,12 @@ cd "$(dirname "$0")/.."
 
 repetitions=5
 min_time=0.2
+openocd_only=0
 if [ "${1:-}" = "--quick" ]; then
   repetitions=1
   min_time=0.02
+elif [ "${1:-}" = "--openocd" ]; then
+  openocd_only=1
 fi
 
 # Packages the benchmarks need, installed when missing (needs root).
@@ -36,6 +40,12 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake --preset bench >/dev/null
+if [ "$openocd_only" = 1 ]; then
+  cmake --build --preset bench --target sld_openocd_bench
+  mkdir -p build/bench/results
+  build/bench/bench/sld_openocd_bench | tee build/bench/results/openocd.txt
+  exit 0
+fi
 cmake --build --preset bench --target sld_benchmarks
 
 out=build/bench/results
@@ -71,7 +81,9 @@ if [ "$repetitions" -gt 1 ]; then
 else
   build/bench/bench/sld_sldsim_bench --quick | tee "$out/sldsim.txt"
 fi
-# The OpenOCD backend: round trips per operation, throughput against a bare client.
+# The OpenOCD backend: round trips per operation, throughput with and without
+# the hub lock against a bare client (loopback and 1 ms each way), lock
+# hand-over between processes, a hung second server.
 echo "=== sld_openocd_bench"
 if [ "$repetitions" -gt 1 ]; then
   build/bench/bench/sld_openocd_bench | tee "$out/openocd.txt"

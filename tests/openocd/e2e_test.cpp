@@ -1,6 +1,7 @@
 // libsld -> OpenOCD backend -> OpenOCD 0.12 -> sldsim, end to end: the
 // tool's listing and scans, state across runs, two processes sharing one
-// board, a killed lock holder, and OpenOCD killed and restarted. Every
+// board, a killed lock holder, OpenOCD killed and restarted, and a hung
+// second server. Every
 // server is started here on free loopback ports and ended by its pid.
 #include <gtest/gtest.h>
 
@@ -192,4 +193,41 @@ TEST_F(OpenOcdEndToEnd, OpenOcdKilledMidRunGivesCleanErrorsAndARestartRecovers) 
     r = sldtool(servers, {"list"});
     EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.out.find("@2: auto1.tap (0x0A1B2C3D)")) << r.out;
+}
+
+TEST_F(OpenOcdEndToEnd, AHungSecondServerCostsOnlyTheFirstQueryAndStopsNoScan) {
+    harness::HungServer hung, also_hung;
+    std::string error;
+    ASSERT_TRUE(hung.start(&error)) << error;
+    ASSERT_TRUE(also_hung.start(&error)) << error;
+    const std::string hung_endpoint = "127.0.0.1:" + std::to_string(hung.port());
+    Peer peer(servers.endpoint() + "," + hung_endpoint + ",127.0.0.1:" + std::to_string(also_hung.port()));
+    // The first query waits for the hung servers' attempts, made in
+    // parallel, up to its 2 s bound: not 2 s each, nor the 12 s of a
+    // connect and an install reply.
+    Clock::time_point start = Clock::now();
+    ASSERT_EQ("0", peer.ask("chain"));
+    EXPECT_LE(ms_since(start), 2000 + 1500);
+    EXPECT_EQ(1, hung.accepted());
+    EXPECT_EQ(1, also_hung.accepted());
+    // Later queries do not wait for it at all, while its attempt still runs.
+    for (int i = 0; i < 3; ++i) {
+        const std::string answer = peer.ask("hardware");
+        EXPECT_EQ('1', answer[0]) << answer;
+        EXPECT_LE(std::stol(answer.substr(2)), 500) << answer;
+    }
+    EXPECT_EQ(1, hung.accepted()) << "one attempt at a time";
+    for (const char *command : {"open 1", "lock 1000", "ir 6"})
+        ASSERT_EQ('0', peer.ask(command)[0]) << command;
+    EXPECT_EQ("0 0a1b2c3d", peer.ask("dr 32 0"));
+    EXPECT_EQ("0", peer.ask("unlock")) << "else the listing waits for the device";
+
+    start = Clock::now();
+    const ProcessResult r = run_sldtool({"--openocd", servers.endpoint() + "," + hung_endpoint, "list"});
+    EXPECT_LE(ms_since(start), 2000 + 3000);
+    EXPECT_EQ(1, r.exit_code) << "a server not reached is not a success";
+    EXPECT_NE(std::string::npos, r.out.find(servers.cable())) << r.out;
+    EXPECT_NE(std::string::npos,
+              r.err.find("cannot reach the OpenOCD server at " + hung_endpoint + ": no answer yet"))
+        << r.err;
 }

@@ -254,7 +254,20 @@ TEST_F(FakeOpenOcd, ALostServerIsReconnectedByTheNextHardwareQuery) {
     EXPECT_EQ(47u, scx_get_hardware(&count, nullptr, 10000));
     EXPECT_EQ(0u, count) << "the install fails too: no hardware";
 
+    const auto failed = std::chrono::steady_clock::now();
+    // The server answers again, but a failed server is not tried again for
+    // the retry while; then a retry (not waited for) reconnects it in the
+    // background, and the next query takes the connection.
     server->respond(healthy({"a.tap", "b.tap"}));
+    const auto retry = std::chrono::milliseconds(scxopenocd::RETRY_MILLISECONDS);
+    std::this_thread::sleep_for(retry / 2);
+    EXPECT_EQ(47u, scx_get_hardware(&count, nullptr, 10000));
+    EXPECT_EQ(0u, count) << "within the retry while";
+    while (count == 0 && std::chrono::steady_clock::now() - failed < retry + std::chrono::seconds(3)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        scx_get_hardware(&count, nullptr, 10000);
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - failed, retry - std::chrono::milliseconds(100));
     SCX_CHAIN *new_chain = chain();
     EXPECT_NE(old_chain, new_chain);
     EXPECT_EQ(87u, scx_scan_device_chain(old_chain));
@@ -327,6 +340,9 @@ TEST_F(FakeOpenOcd, UnreachableServersAreNamedWithTheReason) {
     ASSERT_EQ(1u, down.size());
     EXPECT_EQ("127.0.0.1:" + std::to_string(refusing_port), down[0].endpoint);
     EXPECT_NE(std::string::npos, down[0].reason.find("refused")) << down[0].reason;
+    const auto since = std::chrono::system_clock::now() - down[0].last_try;
+    EXPECT_GE(since.count(), 0);
+    EXPECT_LE(since, std::chrono::milliseconds(scxopenocd::RETRY_MILLISECONDS + 1000)) << "the last try's time";
     SCX_HARDWARE record;
     EXPECT_EQ(86u, scx_find_hardware(("OpenOCD server 127.0.0.1:" + std::to_string(refusing_port)).c_str(),
                                      &record, 5000));

@@ -1,8 +1,10 @@
-// openocd_peer HOST:PORT: another process using an OpenOCD server through
+// openocd_peer HOST:PORT[,HOST:PORT...]: another process using an OpenOCD server through
 // the library, driven by the end-to-end tests one command line at a time
 // on standard input; one answer line per command on standard output.
 //
 //   chain                 hardware query; the first server's chain -> code
+//   hardware              hardware query (count, then fetch) -> the number
+//                         of servers listed and milliseconds taken
 //   open POS              scx_open_device (rescans once on 38) -> code
 //   lock TIMEOUT          scx_lock -> code and milliseconds waited
 //   unlock | close        -> code
@@ -236,6 +238,16 @@ std::string run(const std::string &line) {
     in >> command;
     if (command == "chain")
         return find_chain();
+    if (command == "hardware") {
+        const auto start = std::chrono::steady_clock::now();
+        unsigned long count = 0;
+        scx_get_hardware(&count, nullptr, 10000);
+        std::vector<SCX_HARDWARE> records(count + 1);
+        scx_get_hardware(&count, records.data(), 0);
+        const auto taken =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return std::to_string(count) + " " + std::to_string(taken.count());
+    }
     if (command == "open") {
         unsigned long position = 0;
         in >> position;

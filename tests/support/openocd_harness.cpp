@@ -215,6 +215,46 @@ int free_loopback_port() {
     return port;
 }
 
+bool HungServer::start(std::string *error) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), len) != 0 ||
+        ::listen(listen_fd_, 16) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        *error = std::string("hung server: ") + std::strerror(errno);
+        return false;
+    }
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { serve(); });
+    return true;
+}
+
+void HungServer::serve() {
+    std::vector<int> accepted;
+    while (!stopping_) {
+        pollfd p{listen_fd_, POLLIN, 0};
+        if (::poll(&p, 1, 50) == 1) {
+            const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                accepted.push_back(fd);
+                ++accepted_;
+            }
+        }
+    }
+    for (int fd : accepted)
+        ::close(fd);
+}
+
+void HungServer::stop() {
+    if (thread_.joinable()) {
+        stopping_ = true;
+        thread_.join();
+    }
+    if (listen_fd_ >= 0)
+        ::close(listen_fd_);
+    listen_fd_ = -1;
+}
+
 int connect_loopback(int port, Ms timeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {

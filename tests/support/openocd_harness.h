@@ -7,8 +7,10 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace harness {
@@ -58,6 +60,32 @@ class Child {
 int free_loopback_port();
 // Connects to 127.0.0.1:port, retrying until the time-out; -1 on failure.
 int connect_loopback(int port, Ms timeout);
+
+// A server on a free port of 127.0.0.1 that accepts every connection and
+// never answers: an OpenOCD that hangs. Its thread looks at a stop flag
+// every 50 ms; stop() (and the destructor) ends it and closes every socket.
+class HungServer {
+  public:
+    HungServer() = default;
+    ~HungServer() { stop(); }
+    HungServer(const HungServer &) = delete;
+    HungServer &operator=(const HungServer &) = delete;
+
+    bool start(std::string *error);
+    void stop();
+    int port() const { return port_; }
+    // Connections accepted so far.
+    int accepted() const { return accepted_.load(); }
+
+  private:
+    void serve();
+
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> accepted_{0};
+    std::thread thread_;
+};
 
 // The sldsim program built with this tree (compile definition SLDSIM_PATH).
 std::string sldsim_path();

@@ -4,6 +4,8 @@
 // so instead of failing to link.
 #include "openocd_servers.h"
 
+#include <ctime>
+
 #include "errors.h"
 #include "scxcore.h"
 #include "scxopenocd.h"
@@ -16,6 +18,21 @@ std::vector<UnreachableServer> unreachable_servers() __attribute__((weak));
 }
 
 namespace sldtool {
+
+namespace {
+
+// HH:MM:SS UTC, for the time of a connection attempt.
+std::string utc_time(std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm parts{};
+    char text[16] = "?";
+    if (gmtime_r(&t, &parts) != nullptr) {
+        std::strftime(text, sizeof text, "%H:%M:%S", &parts);
+    }
+    return std::string(text) + " UTC";
+}
+
+} // namespace
 
 void use_openocd_servers(const std::vector<std::string> &servers, const std::string &origin) {
     if (!openocd_backend_linked()) {
@@ -41,8 +58,8 @@ bool report_unreachable_servers(std::ostream &out) {
     if (!reported) {
         reported = true;
         for (const scxopenocd::UnreachableServer &server : scxopenocd::unreachable_servers()) {
-            out << program_name() << ": cannot reach the OpenOCD server at " << server.endpoint << ": " << server.reason
-                << "\n";
+            out << program_name() << ": cannot reach the OpenOCD server at " << server.endpoint << ": "
+                << server.reason << " (tried at " << utc_time(server.last_try) << ")\n";
             any = true;
         }
     }

@@ -1,5 +1,6 @@
 // Hardware members: one record per reachable server, reconnecting servers
 // whose connection is gone; names; and the bookkeeping of chain tokens.
+#include <algorithm>
 #include <cstring>
 
 #include "openocd_backend.h"
@@ -32,17 +33,32 @@ uintptr_t OpenOcdBackend::new_token() {
     return next_token_;
 }
 
-void OpenOcdBackend::refresh_server(size_t i, std::chrono::milliseconds wait) {
+void OpenOcdBackend::refresh_servers(const std::vector<size_t> &which, std::chrono::milliseconds wait) {
+    // Every server's attempt starts before any is waited for, so the query
+    // waits for the slowest first attempt, not their sum; retries are not
+    // waited for at all.
+    std::vector<bool> started(which.size());
+    for (size_t k = 0; k < which.size(); ++k) {
+        started[k] = servers_[which[k]]->start_attempt(wait);
+    }
+    const Clock::time_point until = Clock::now() + std::min(wait, CONNECT_WAIT);
+    for (size_t k = 0; k < which.size(); ++k) {
+        refresh_server(which[k], wait, started[k] ? until : Clock::time_point());
+    }
+}
+
+void OpenOcdBackend::refresh_server(size_t i, std::chrono::milliseconds wait, Clock::time_point until) {
     uint64_t generation = 0;
     bool fresh = false;
     Listing listing;
-    std::string why;
-    const bool up = servers_[i]->refresh(wait, &generation, &fresh, &listing, &why);
+    Server::Failure failure;
+    const bool up = servers_[i]->refresh(wait, until, &generation, &fresh, &listing, &failure);
     std::lock_guard<std::mutex> hold(state_);
     ChainState &chain = chains_[i];
     if (!up) {
         if (wait.count() > 0) {
-            chain.unreachable_reason = why;
+            chain.unreachable_reason = failure.why;
+            chain.last_try = failure.last_try;
         }
         return;
     }
@@ -69,9 +85,11 @@ SCX_ERROR OpenOcdBackend::get_hardware(unsigned long *count, SCX_HARDWARE *recor
     if (!count) {
         return E_BAD_ARGUMENT;
     }
-    for (size_t i = 0; i < servers_.size(); ++i) {
-        refresh_server(i, std::chrono::milliseconds(timeout));
+    std::vector<size_t> all(servers_.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i] = i;
     }
+    refresh_servers(all, std::chrono::milliseconds(timeout));
     std::vector<size_t> present;
     std::vector<uintptr_t> tokens;
     {
@@ -104,7 +122,7 @@ SCX_ERROR OpenOcdBackend::find_hardware(const char *full_name, SCX_HARDWARE *rec
         if (servers_[i]->full_name != full_name) {
             continue;
         }
-        refresh_server(i, std::chrono::milliseconds(timeout));
+        refresh_servers({i}, std::chrono::milliseconds(timeout));
         std::lock_guard<std::mutex> hold(state_);
         if (!chains_[i].ever_connected || !servers_[i]->connected(chains_[i].generation)) {
             return E_NO_HARDWARE;
@@ -181,7 +199,7 @@ std::vector<UnreachableServer> OpenOcdBackend::unreachable_servers() {
     std::lock_guard<std::mutex> hold(state_);
     for (size_t i = 0; i < servers_.size(); ++i) {
         if (!chains_[i].unreachable_reason.empty()) {
-            list.push_back({servers_[i]->endpoint.text, chains_[i].unreachable_reason});
+            list.push_back({servers_[i]->endpoint.text, chains_[i].unreachable_reason, chains_[i].last_try});
         }
     }
     return list;

@@ -45,6 +45,7 @@ struct ChainState {
     bool changed = false;           // since the last scan_device_chain
     std::string chain_holder;       // owner token of the thread holding the chain lock, or ""
     std::string unreachable_reason; // why the last hardware query could not reach it, or ""
+    std::chrono::system_clock::time_point last_try; // of the attempt that reason is about
 };
 
 // A current chain token's server and connection generation.
@@ -115,9 +116,12 @@ class OpenOcdBackend final : public scx::Backend {
     void renew_leases();
 
   private:
-    // Reaches server i as a hardware query does (wait 0: no new attempt)
-    // and takes a new connection into the chain state.
-    void refresh_server(size_t i, std::chrono::milliseconds wait);
+    // Reaches the servers `which` as a hardware query does (wait 0: no
+    // new attempt), their attempts in parallel, and takes new connections
+    // into the chain state.
+    void refresh_servers(const std::vector<size_t> &which, std::chrono::milliseconds wait);
+    // One server's part of that, waiting for its attempt until `until`.
+    void refresh_server(size_t i, std::chrono::milliseconds wait, Clock::time_point until);
     // The server and connection generation of a current chain token.
     bool chain_of(SCX_CHAIN *chain, ChainRef *ref);
     // A copy of the handle's record; false when the handle is unknown or

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <utility>
 
 #include "endpoint.h"
 
@@ -30,6 +31,9 @@ class RpcConnection {
     bool open(const Endpoint &endpoint, Clock::time_point deadline, std::string *error);
     void close();
     bool is_open() const { return fd_ >= 0; }
+    // Exchanges the sockets of two connections (a connection made on one
+    // thread is handed to another this way).
+    void swap(RpcConnection &other) { std::swap(fd_, other.fd_); }
     // Whether the server closed the connection or sent something
     // unasked: with no message outstanding, anything to read means the
     // connection is no longer usable. Does not wait.

@@ -5,6 +5,7 @@
 #ifndef SCXOPENOCD_H
 #define SCXOPENOCD_H
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,15 @@ namespace scxopenocd {
 // holds it; a live process renews its leases every third of it.
 const unsigned long LEASE_MILLISECONDS = 3000;
 
+// A server whose connection attempt failed is not tried again for this
+// long; hardware queries meanwhile list it as unreachable, with the reason
+// and the time of that attempt, and cost nothing for it.
+const unsigned long RETRY_MILLISECONDS = 5000;
+
 struct UnreachableServer {
     std::string endpoint; // HOST:PORT as named
     std::string reason;   // "Connection refused", "no answer by the time-out", ...
+    std::chrono::system_clock::time_point last_try; // when the last connection attempt began
 };
 
 // The servers the last hardware query (scx_get_hardware, scx_find_hardware)

@@ -16,13 +16,26 @@
 // are two servers.
 //
 // A hardware query (get_hardware, find_hardware) keeps a live connection
-// without a message (it only looks whether the server closed it) and
-// connects a server that is not connected when its time-out is above 0,
-// trying for at most min(time-out, 2000) ms; a connection that works
-// installs the procedures (one message, which also reads the TAP list).
-// With time-out 0 (the library's fetch after its count query) no new
-// connection is tried. A server that cannot be reached is left out and
-// named, with the reason, by scxopenocd::unreachable_servers().
+// without a message (it only looks whether the server closed it). For a
+// server that is not connected, a query with a time-out above 0 starts a
+// connection attempt: connect within min(time-out, 2000) ms, then one
+// message that installs the procedures and reads the TAP list (its reply
+// waited for up to 10 s more). Attempts run on threads of their own, every
+// server's at once; the query waits for them at most min(time-out, 2000) ms
+// in all. An attempt still running then goes on by itself, and the
+// connection it makes is taken by the next query with a time-out above 0.
+// After an attempt failed, the server is not tried again for 5000 ms
+// (scxopenocd::RETRY_MILLISECONDS); the first query after that starts a
+// retry and does not wait for it. So a server that accepts and never
+// answers costs the first query of a process at most 2000 ms, and the
+// queries after it nothing; the library's mutex, held across each query,
+// is held no longer. With time-out 0 (the library's fetch after its count
+// query) no attempt starts and no connection is taken, so the count and
+// the fetch list the same servers. A server that is not connected is left
+// out and named by scxopenocd::unreachable_servers(), with the reason
+// ("no answer yet (still trying)" while a first attempt runs, the last
+// failure with " (trying again)" during a retry) and the time its last
+// attempt began.
 //
 // A new connection gives the server a new chain handle. The old chain
 // handle and every device handle of the old connection then answer 87,

@@ -1,5 +1,9 @@
 #include "server.h"
 
+#include <algorithm>
+#include <system_error>
+#include <thread>
+
 #include "owner_tokens.h"
 #include "tcl_procs.h"
 
@@ -61,9 +65,70 @@ bool Server::exchange(const std::string &script, const std::string &seq, std::ch
     return true;
 }
 
-bool Server::refresh(std::chrono::milliseconds wait, uint64_t *generation, bool *fresh, Listing *listing,
-                     std::string *why) {
+bool Server::start_attempt(std::chrono::milliseconds wait) {
     std::lock_guard<std::mutex> hold(io_);
+    if (wait.count() <= 0 || (connection_.is_open() && !connection_.peer_gone()) || attempting_ ||
+        made_.is_open() || (failed_ && Clock::now() < retry_at_)) {
+        return false;
+    }
+    const std::string seq = next_seq();
+    wait = std::min(wait, CONNECT_WAIT);
+    attempting_ = true;
+    failure_.last_try = std::chrono::system_clock::now();
+    try {
+        // The server is never destroyed (its backend lives until the
+        // process exits), so the thread may outlive any caller.
+        std::thread([this, wait, seq] { attempt(wait, seq); }).detach();
+    } catch (const std::system_error &e) {
+        attempting_ = false;
+        failed_ = true;
+        failure_.why = std::string("no thread for a connection attempt: ") + e.what();
+        retry_at_ = Clock::now() + RETRY_WAIT;
+        return false;
+    }
+    return !failed_;
+}
+
+void Server::attempt(std::chrono::milliseconds wait, const std::string &seq) {
+    RpcConnection fresh;
+    Listing listing;
+    std::string why;
+    bool made = false;
+    if (fresh.open(endpoint, Clock::now() + wait, &why)) {
+        std::string text, error;
+        Reply reply;
+        ++round_trips;
+        if (!fresh.exchange(install_script(seq, client), Clock::now() + wait + REPLY_WAIT, MAX_REPLY, &text,
+                            &why)) {
+            why = "no OpenOCD Tcl RPC answer: " + why;
+        } else if (!parse_reply(text, seq, &reply)) {
+            why = "no OpenOCD Tcl RPC answer: the server's reply is not one of this library's procedures";
+        } else if (reply.kind == ReplyKind::other_version) {
+            why = "in use by version " + reply.payload + " of the OpenOCD backend's procedures";
+        } else if (reply.kind != ReplyKind::done) {
+            why = "the procedures could not be installed: " + reply.payload;
+        } else if (!parse_scan_chain(reply.payload, &listing, &error)) {
+            why = "scan_chain: " + error;
+        } else {
+            made = true;
+        }
+    }
+    std::lock_guard<std::mutex> hold(io_);
+    attempting_ = false;
+    failed_ = !made;
+    if (made) {
+        made_.swap(fresh);
+        made_listing_ = std::move(listing);
+    } else {
+        failure_.why = why;
+        retry_at_ = Clock::now() + RETRY_WAIT;
+    }
+    attempt_done_.notify_all();
+}
+
+bool Server::refresh(std::chrono::milliseconds wait, Clock::time_point until, uint64_t *generation, bool *fresh,
+                     Listing *listing, Failure *failure) {
+    std::unique_lock<std::mutex> hold(io_);
     *fresh = false;
     *generation = generation_;
     if (connection_.is_open() && !connection_.peer_gone()) {
@@ -71,36 +136,31 @@ bool Server::refresh(std::chrono::milliseconds wait, uint64_t *generation, bool 
     }
     drop();
     if (wait.count() <= 0) {
-        *why = "not connected";
+        // No new connection, not even one an attempt made: the count and
+        // the fetch of one listing see the same servers.
+        failure->why = failed_ ? failure_.why : "not connected";
+        failure->last_try = failure_.last_try;
         return false;
     }
-    if (wait > CONNECT_WAIT) {
-        wait = CONNECT_WAIT;
-    }
-    if (!connection_.open(endpoint, Clock::now() + wait, why)) {
-        return false;
-    }
-    const std::string seq = next_seq();
-    Reply reply;
-    if (!exchange(install_script(seq, client), seq, wait + REPLY_WAIT, &reply, why)) {
-        *why = "no OpenOCD Tcl RPC answer: " + *why;
-        return false;
-    }
-    std::string error;
-    if (reply.kind == ReplyKind::other_version) {
-        *why = "in use by version " + reply.payload + " of the OpenOCD backend's procedures";
-    } else if (reply.kind != ReplyKind::done) {
-        *why = "the procedures could not be installed: " + reply.payload;
-    } else if (!parse_scan_chain(reply.payload, listing, &error)) {
-        *why = "scan_chain: " + error;
-    } else {
+    attempt_done_.wait_until(hold, until, [this] { return !attempting_; });
+    if (made_.is_open()) {
+        connection_.swap(made_);
+        made_.close();
         ++generation_;
         live_generation_ = generation_;
         *generation = generation_;
         *fresh = true;
+        *listing = std::move(made_listing_);
         return true;
     }
-    drop();
+    failure->last_try = failure_.last_try;
+    if (!attempting_) {
+        failure->why = failed_ ? failure_.why : "not connected";
+    } else if (failed_) {
+        failure->why = failure_.why + " (trying again)";
+    } else {
+        failure->why = "no answer yet (still trying)";
+    }
     return false;
 }
 

@@ -6,6 +6,7 @@
 #define SCXOPENOCD_SERVER_H
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -18,6 +19,7 @@
 #include "endpoint.h"
 #include "reply.h"
 #include "rpc_connection.h"
+#include "scxopenocd.h"
 
 namespace scxopenocd {
 namespace detail {
@@ -26,6 +28,8 @@ namespace detail {
 // more; how long a connection attempt may take at most.
 const std::chrono::milliseconds REPLY_WAIT{10000};
 const std::chrono::milliseconds CONNECT_WAIT{2000};
+// After a connection attempt failed, no new one for this long.
+const std::chrono::milliseconds RETRY_WAIT{RETRY_MILLISECONDS};
 // Longest reply read: a 65,536-bit scan answers 16,384 digits.
 const size_t MAX_REPLY = 65536;
 // Write-only scans held back at most this many, this many bits in all,
@@ -54,13 +58,30 @@ class Server {
     // 127.0.0.1) do not release each other's locks on reconnecting.
     const std::string client;
 
-    // Keeps a live connection; otherwise, when wait is above 0, connects
-    // (within wait) and installs the procedures. Answers whether the
-    // server is connected now; *generation is the connection's, and when a
-    // new one was made, *fresh is set and *listing holds its TAP list.
-    // *why says why the server could not be reached.
-    bool refresh(std::chrono::milliseconds wait, uint64_t *generation, bool *fresh, Listing *listing,
-                 std::string *why);
+    // Why a server could not be reached, and when it was last tried.
+    struct Failure {
+        std::string why;
+        std::chrono::system_clock::time_point last_try;
+    };
+
+    // Connection attempts (connect within min(wait, CONNECT_WAIT), then the
+    // install message) run on a thread of their own, so that a hardware
+    // query waits for a server only as long as it chooses and one hung
+    // server never holds up the others or a query of its own.
+    //
+    // Starts an attempt when the server is not connected, wait is above 0,
+    // no attempt is running or made a connection not yet taken, and no
+    // attempt failed within the last RETRY_WAIT. Does not wait. True when
+    // it started a first attempt (none failed since the last connection):
+    // the query then waits for it; a retry is not waited for.
+    bool start_attempt(std::chrono::milliseconds wait);
+    // Keeps a live connection; otherwise, when wait is above 0, waits until
+    // `until` for a running attempt and takes the connection an attempt
+    // made. Answers whether the server is connected now; *generation is
+    // the connection's, and when a new one was taken, *fresh is set and
+    // *listing holds its TAP list. *failure says why not.
+    bool refresh(std::chrono::milliseconds wait, Clock::time_point until, uint64_t *generation, bool *fresh,
+                 Listing *listing, Failure *failure);
     // Runs `op args` (tcl_procs.h) on the connection of generation
     // `generation`, waiting up to reply_wait for the reply. Calls held
     // back for `owner` go first in the same message (reply->held_failed
@@ -99,6 +120,8 @@ class Server {
     static std::atomic<unsigned long long> round_trips;
 
   private:
+    // The attempt's thread: connects, installs, hands the outcome over.
+    void attempt(std::chrono::milliseconds wait, const std::string &seq);
     // With io_ held: sends the held-back calls with a nop; a failure is
     // kept for their owner.
     void send_held_locked();
@@ -130,6 +153,14 @@ class Server {
     std::atomic<bool> waiters_{false};
     std::atomic<Clock::rep> answered_sent_{0}; // steady clock ticks, 0 for never
     std::atomic<Clock::rep> answer_came_{0};
+    // Connection attempts (with io_ held).
+    std::condition_variable attempt_done_;
+    bool attempting_ = false;
+    RpcConnection made_;       // a connection an attempt made, not yet taken
+    Listing made_listing_;     // its TAP list
+    bool failed_ = false;      // the last attempt failed
+    Failure failure_;          // its reason; the time of the last attempt
+    Clock::time_point retry_at_;
 };
 
 } // namespace detail
