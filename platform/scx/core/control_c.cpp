@@ -2,6 +2,7 @@
 // unreachable servers (scxcore_c.h).
 #include "scxcore_c.h"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -52,7 +53,10 @@ size_t scx_openocd_unreachable(char *buffer, size_t size) {
     try {
         std::string text;
         for (const scxopenocd::UnreachableServer &server : scxopenocd::unreachable_servers()) {
-            text += server.endpoint + "\t" + server.reason + "\n";
+            const long long tried = std::chrono::duration_cast<std::chrono::seconds>(
+                                        server.last_try.time_since_epoch())
+                                        .count();
+            text += server.endpoint + "\t" + server.reason + "\t" + std::to_string(tried) + "\n";
         }
         return copy_out(text, buffer, size);
     } catch (...) {

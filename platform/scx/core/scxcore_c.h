@@ -31,7 +31,8 @@ const char *scx_backend_name(void);
 int scx_use_openocd(const char *servers, char *error, size_t error_size);
 
 /* The servers the last hardware query could not reach, one line each:
-   HOST:PORT, a tab, the reason, a newline. Empty when the OpenOCD backend
+   HOST:PORT, a tab, the reason, a tab, the time the last connection attempt
+   began (whole seconds since 1970-01-01 UTC), a newline. Empty when the OpenOCD backend
    is not the process's. */
 size_t scx_openocd_unreachable(char *buffer, size_t size);
 

@@ -128,8 +128,9 @@ def main(argv: Optional[List[str]] = None) -> int:
         unreachable = _backend.unreachable_servers()
     except LibraryNotFound:
         unreachable = []
-    for endpoint, reason in unreachable:
-        print(f"{PROG}: cannot reach the OpenOCD server at {endpoint}: {reason}", file=sys.stderr)
+    for endpoint, reason, when in unreachable:
+        print(f"{PROG}: cannot reach the OpenOCD server at {endpoint}: {reason} (tried at {when})",
+              file=sys.stderr)
     return EXIT_LIBRARY if unreachable and code == EXIT_SUCCESS else code
 
 

@@ -8,6 +8,7 @@ server is reported unreachable and the backend's name is unknown (None).
 from __future__ import annotations
 
 import ctypes
+import time
 from ctypes import c_char_p, c_int, c_size_t
 from typing import Any, List, Optional, Sequence, Tuple
 
@@ -61,9 +62,10 @@ def use_openocd(servers: Sequence[str]) -> None:
         raise BackendError(_convert.decode(error.value) or "the OpenOCD servers were refused")
 
 
-def unreachable_servers() -> List[Tuple[str, str]]:
-    """(HOST:PORT, reason) of each server the last hardware query could not
-    reach, in the order they were named."""
+def unreachable_servers() -> List[Tuple[str, str, str]]:
+    """(HOST:PORT, reason, "HH:MM:SS UTC" of the last connection attempt) of
+    each server the last hardware query could not reach, in the order they
+    were named."""
     function = _function("scx_openocd_unreachable", c_size_t, [c_char_p, c_size_t])
     if function is None:
         return []
@@ -71,11 +73,16 @@ def unreachable_servers() -> List[Tuple[str, str]]:
     if not length:
         return []
     if length > _MAX_REPORT:
-        return [("?", "the report of unreachable servers is too long to believe")]
+        return [("?", "the report of unreachable servers is too long to believe", "?")]
     buffer = ctypes.create_string_buffer(length + 1)
     function(buffer, length + 1)
     servers = []
     for line in _convert.decode(buffer.value).splitlines():
-        endpoint, _, reason = line.partition("\t")
-        servers.append((endpoint, reason))
+        endpoint, _, rest = line.partition("\t")
+        reason, _, tried = rest.partition("\t")
+        try:
+            when = time.strftime("%H:%M:%S", time.gmtime(int(tried))) + " UTC"
+        except (ValueError, OverflowError, OSError):
+            when = "?"
+        servers.append((endpoint, reason, when))
     return servers
