@@ -22,13 +22,15 @@ done
 
 # The programs, found by their RUNPATH alone; sldtool's man page and its
 # bash completion, which offers the commands and options the tool has.
-for program in sldtool sldsim; do
+for program in sldtool sldsim sldtap; do
   test -x "$prefix/bin/$program" || { echo "$program not installed" >&2; exit 1; }
 done
 env -u LD_LIBRARY_PATH -u SCX_SIM_BOARD -u SCX_OPENOCD "$prefix/bin/sldtool" list | grep -q '^cable SimCable-1 ' ||
   { echo "the installed sldtool does not list the default board" >&2; exit 1; }
 env -u LD_LIBRARY_PATH "$prefix/bin/sldsim" --help | grep -q remote_bitbang ||
   { echo "the installed sldsim does not run" >&2; exit 1; }
+env -u LD_LIBRARY_PATH "$prefix/bin/sldtap" --help | grep -q remote_bitbang ||
+  { echo "the installed sldtap does not run" >&2; exit 1; }
 man=$prefix/share/man/man1/sldtool.1
 test -f "$man" || { echo "sldtool.1 not installed (help2man was missing when the build was configured?)" >&2; exit 1; }
 for part in '^\.SH COMMANDS' '^\.SS "sldtool batch"' 'timeout' '^\.SS "Exit codes:"'; do
