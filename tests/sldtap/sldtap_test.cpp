@@ -227,7 +227,8 @@ TEST(SldtapScans, EachDebuggerScanIsOneNodeScanAndAtMostOneRoundTrip) {
     auto pairs = run(20, "irscan node.tap 2; drscan node.tap 13 0x");
     EXPECT_EQ(20u, pairs["node_ir_scans"]);
     EXPECT_EQ(20u, pairs["node_dr_scans"]);
-    EXPECT_LE(pairs["round_trips"], 3 * 20 + keep_alives);
+    // The instruction is held back and rides with the data scan.
+    EXPECT_LE(pairs["round_trips"], 20 + keep_alives);
     // Run-Test/Idle clocks reach the node as one call per stay.
     ASSERT_EQ("", chain.tcl.run("runtest 25"));
     auto idle = run(1, "drscan node.tap 13 0x");
