@@ -1,5 +1,7 @@
 #include "delay_proxy.h"
 
+#include "openocd_harness.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,14 +17,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    return a;
-}
 
 void no_delay(int fd) {
     const int on = 1;
@@ -47,15 +41,11 @@ bool send_all(int fd, const char *data, size_t size) {
 bool DelayProxy::start(int target_port, std::chrono::microseconds delay, std::string *error) {
     target_port_ = target_port;
     delay_ = delay;
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), len) != 0 ||
-        ::listen(listen_fd_, 16) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-        *error = std::string("delay proxy: ") + std::strerror(errno);
+    listen_fd_ = harness::listen_loopback(&port_, error);
+    if (listen_fd_ < 0) {
+        *error = "delay proxy: " + *error;
         return false;
     }
-    port_ = ntohs(a.sin_port);
     acceptor_ = std::thread([this] { accept_loop(); });
     return true;
 }
@@ -68,12 +58,9 @@ void DelayProxy::accept_loop() {
         const int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
-        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = loopback(target_port_);
-        if (server < 0 || ::connect(server, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        const int server = harness::connect_loopback(target_port_, harness::Ms(1000));
+        if (server < 0) {
             ::close(client);
-            if (server >= 0)
-                ::close(server);
             continue;
         }
         no_delay(client);

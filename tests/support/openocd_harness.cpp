@@ -215,16 +215,27 @@ int free_loopback_port() {
     return port;
 }
 
-bool HungServer::start(std::string *error) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int listen_loopback(int *port, std::string *error) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), len) != 0 ||
-        ::listen(listen_fd_, 16) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-        *error = std::string("hung server: ") + std::strerror(errno);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), len) != 0 || ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        *error = std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+bool HungServer::start(std::string *error) {
+    listen_fd_ = listen_loopback(&port_, error);
+    if (listen_fd_ < 0) {
+        *error = "hung server: " + *error;
         return false;
     }
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this] { serve(); });
     return true;
 }

@@ -60,6 +60,9 @@ class Child {
 int free_loopback_port();
 // Connects to 127.0.0.1:port, retrying until the time-out; -1 on failure.
 int connect_loopback(int port, Ms timeout);
+// A socket listening on a free port of 127.0.0.1, or -1 with the reason in
+// *error; its port in *port.
+int listen_loopback(int *port, std::string *error);
 
 // A server on a free port of 127.0.0.1 that accepts every connection and
 // never answers: an OpenOCD that hangs. Its thread looks at a stop flag
