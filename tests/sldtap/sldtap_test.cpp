@@ -161,6 +161,17 @@ void append_clock(std::string *bytes, int tms, int tdi, bool read) {
     *bytes += char('4' + (tms << 1 | tdi));
 }
 
+// From Run-Test/Idle: Shift-IR, the instruction (its bits read when asked),
+// Update-IR, Run-Test/Idle, and on into Shift-DR.
+void append_instruction_to_shift_dr(std::string *bytes, unsigned instruction, bool read) {
+    for (int tms : {0, 1, 1, 0, 0})
+        append_clock(bytes, tms, 0, false);
+    for (unsigned i = 0; i < IR_WIDTH; ++i)
+        append_clock(bytes, i + 1 == IR_WIDTH, (instruction >> i) & 1, read);
+    for (int tms : {1, 0, 1, 0, 0})
+        append_clock(bytes, tms, 0, false);
+}
+
 std::map<std::string, unsigned long long> parse_stats(const std::string &line) {
     std::map<std::string, unsigned long long> fields;
     std::istringstream words(line);
@@ -197,8 +208,8 @@ TEST(SldtapScans, OpenOcdCapturesWhatDirectCallsCaptureThroughTheOpenOcdBackend)
 // One node scan per debugger data scan, and at most one round trip to the
 // adapter's OpenOCD per debugger data scan under the held lock (besides the
 // backend's keep-alive, one a second, and the instruction's write sent on
-// its own). An instruction scan costs two more: the backend does not hold
-// back device instruction loads.
+// its own). An instruction scan costs none of its own: under the lock the
+// backend holds it back and sends it with the next data scan.
 TEST(SldtapScans, EachDebuggerScanIsOneNodeScanAndAtMostOneRoundTrip) {
     Chain chain;
     std::string error;
@@ -256,12 +267,8 @@ TEST(SldtapScans, RepliesDoNotDependOnWhereTheClientsBytesAreCut) {
     size_t reads = 0;
     for (const auto &scan : scans) {
         const unsigned bits = scan.first == 2 ? 13 : 64;
-        for (int tms : {0, 1, 1, 0, 0}) // Run-Test/Idle to Shift-IR
-            append_clock(&bytes, tms, 0, false);
-        for (unsigned i = 0; i < IR_WIDTH; ++i, ++reads)
-            append_clock(&bytes, i + 1 == IR_WIDTH, (scan.first >> i) & 1, true);
-        for (int tms : {1, 0, 1, 0, 0}) // Update-IR, Run-Test/Idle, to Shift-DR
-            append_clock(&bytes, tms, 0, false);
+        append_instruction_to_shift_dr(&bytes, scan.first, true);
+        reads += IR_WIDTH;
         dr_reads.push_back(reads);
         const std::vector<uint8_t> value = bytes_of(scan.second, bits);
         for (unsigned i = 0; i < bits; ++i, ++reads)
@@ -359,12 +366,7 @@ TEST_F(SldtapFaults, AClientGoneMidScanReleasesTheLock) {
     auto clock = [&bytes](int tms, int tdi, bool read) { append_clock(&bytes, tms, tdi, read); };
     for (int i = 0; i < 5; ++i)
         clock(1, 0, false);
-    for (int tms : {0, 1, 1, 0, 0})
-        clock(tms, 0, false);
-    for (int i = 0; i < 5; ++i)
-        clock(i == 4, (2 >> i) & 1, false);
-    for (int tms : {1, 0, 1, 0, 0})
-        clock(tms, 0, false);
+    append_instruction_to_shift_dr(&bytes, 2, false);
     for (int i = 0; i < 4; ++i)
         clock(0, 1, false);
     ASSERT_EQ(ssize_t(bytes.size()), ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
